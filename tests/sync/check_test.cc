@@ -1,0 +1,87 @@
+#include "sync/check.h"
+
+#include <gtest/gtest.h>
+
+#include "support/check_recorder.h"
+#include "sync/critical_section.h"
+#include "sync/last_error.h"
+#include "sync/lockable.h"
+#include "sync/scoped_lock.h"
+
+#include <thread>
+
+namespace vexil {
+namespace {
+
+TEST(CheckFailed, RaisesContinuableCodeWithNoArgumentsAndResumes) {
+  testing::CheckRecorder recorder;
+  CheckFailed();
+  CheckFailed();
+  EXPECT_EQ(2, recorder.count());
+  EXPECT_EQ(kCheckFailureCode, recorder.last().code);
+  EXPECT_EQ(0u, recorder.last().flags);
+  EXPECT_EQ(0u, recorder.last().argument_count);
+}
+
+#ifndef _WIN32
+TEST(CheckFailed, DefaultNativeHandlerThrowsTheCode) {
+  try {
+    CheckFailed();
+    FAIL() << "no exception";
+  } catch (const CheckFailure& failure) {
+    EXPECT_EQ(kCheckFailureCode, failure.code);
+  }
+}
+#endif
+
+TEST(LastError, IsPerThread) {
+  SetLastErrorCode(1237);
+  EXPECT_EQ(1237u, LastErrorCode());
+  // Starting and joining a thread may change this thread's value, so only the new thread's view
+  // is checked: it does not see ours.
+  std::thread other([] {
+    EXPECT_NE(1237u, LastErrorCode());
+    SetLastErrorCode(11);
+    EXPECT_EQ(11u, LastErrorCode());
+  });
+  other.join();
+}
+
+TEST(CriticalSection, IsReentrantAndHonoursOnlyInfiniteTimeouts) {
+  CriticalSection section;
+  EXPECT_EQ(0, section.Lock(0));
+  EXPECT_EQ(0, section.Lock(5000));
+  EXPECT_EQ(1, section.Lock(CriticalSection::kInfinite));
+  section.Enter();  // re-entrant for the owner
+  std::thread other([&] { EXPECT_EQ(0, section.TryEnter()); });
+  other.join();
+  section.Leave();
+  EXPECT_EQ(1, section.Unlock());
+  std::thread free_now([&] {
+    ASSERT_NE(0, section.TryEnter());
+    section.Leave();
+  });
+  free_now.join();
+}
+
+class CountingLockable : public Lockable {
+ public:
+  void Lock() override { ++locks; }
+  void Unlock() override { ++unlocks; }
+  int locks = 0;
+  int unlocks = 0;
+};
+
+TEST(ScopedLock, LocksOnlyWhenAskedAndAlwaysUnlocksANonNullTarget) {
+  CountingLockable target;
+  { ScopedLock<Lockable> guard(&target, true); }
+  EXPECT_EQ(1, target.locks);
+  EXPECT_EQ(1, target.unlocks);
+  { ScopedLock<Lockable> guard(&target, false); }
+  EXPECT_EQ(1, target.locks);
+  EXPECT_EQ(2, target.unlocks);
+  { ScopedLock<Lockable> guard(nullptr, true); }  // neither locks nor unlocks
+}
+
+}  // namespace
+}  // namespace vexil
