@@ -1,0 +1,128 @@
+#include "orvel/field_codec.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace vexil {
+
+namespace {
+
+// Reserving more than this at a time gains nothing: a copy of that size dwarfs one buffer call.
+constexpr unsigned kMaxChunk = 1u << 20;
+
+// A count that claims more bytes than are left fails with the count consumed, before the
+// destination is touched.
+template <typename Text>
+bool DecodeCountedText(FieldReader& in, Text& value, uint32_t count) {
+  using Unit = typename Text::value_type;
+  if (in.Left() / sizeof(Unit) < count) return false;
+  value.clear();
+  if (count > 0) {
+    value.resize(count);
+    in.Read(&value[0], static_cast<unsigned>(count * sizeof(Unit)));
+  }
+  return true;
+}
+
+}  // namespace
+
+void FieldWriter::Commit() {
+  const unsigned pending = Pending();
+  if (pending == 0) return;
+  buffer_.Append(nullptr, pending);
+  start_ = cursor_;
+}
+
+void FieldWriter::Grow(unsigned n) {
+  Commit();
+  const unsigned reserve = std::max(n, chunk_);
+  buffer_.Reserve(reserve);
+  chunk_ = std::min(chunk_ * 2, kMaxChunk);
+  start_ = cursor_ = buffer_.Data() + buffer_.Size();
+  room_ = reserve;
+}
+
+bool EncodeField(FieldWriter& out, const long& value) {
+  if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
+    return false;
+  }
+  return EncodeField(out, static_cast<int32_t>(value));
+}
+
+bool DecodeField(FieldReader& in, long& value) {
+  int32_t wire = 0;
+  if (!DecodeField(in, wire)) return false;
+  value = wire;
+  return true;
+}
+
+bool EncodeField(FieldWriter& out, const std::string& value) {
+  EncodeField(out, static_cast<uint32_t>(value.size()));
+  out.Write(value.data(), static_cast<unsigned>(value.size()));
+  return true;
+}
+
+bool DecodeField(FieldReader& in, std::string& value) {
+  uint32_t count = 0;
+  if (!DecodeField(in, count)) return false;
+  return DecodeCountedText(in, value, count);
+}
+
+bool EncodeField(FieldWriter& out, const std::u16string& value) {
+  EncodeField(out, static_cast<uint32_t>(value.size()));
+  out.Write(value.data(), static_cast<unsigned>(value.size() * sizeof(char16_t)));
+  return true;
+}
+
+bool DecodeField(FieldReader& in, std::u16string& value) {
+  uint32_t count = 0;
+  if (!DecodeField(in, count)) return false;
+  return DecodeCountedText(in, value, count);
+}
+
+bool EncodeField(FieldWriter& out, const BufferPtr& block) {
+  EncodeField(out, block.Size());
+  out.Write(block.Data(), block.Size());
+  return true;
+}
+
+bool DecodeField(FieldReader& in, BufferPtr& block) {
+  uint32_t count = 0;
+  if (!DecodeField(in, count)) return false;
+  if (in.Left() < count) return false;
+  block.Append(in.Data(), count);
+  in.Skip(count);
+  return true;
+}
+
+bool EncodeShortText(FieldWriter& out, const std::string& value) {
+  // A count the reader would take as negative cannot be read back.
+  if (value.size() > static_cast<size_t>(std::numeric_limits<int16_t>::max())) return false;
+  EncodeField(out, static_cast<uint16_t>(value.size()));
+  out.Write(value.data(), static_cast<unsigned>(value.size()));
+  return true;
+}
+
+bool DecodeShortText(FieldReader& in, std::string& value) {
+  int16_t count = 0;
+  if (!DecodeField(in, count)) return false;
+  if (count < 0) return false;
+  return DecodeCountedText(in, value, static_cast<uint32_t>(count));
+}
+
+bool PutShortText(BufferPtr& buffer, const std::string& value) {
+  FieldWriter out(buffer);
+  return EncodeShortText(out, value);
+}
+
+bool GetShortText(std::string& value, BufferPtr& buffer) {
+  FieldReader in(buffer);
+  const bool ok = DecodeShortText(in, value);
+  buffer.Consume(in.Consumed());
+  return ok;
+}
+
+void ResetField(std::string& value) { value.clear(); }
+void ResetField(std::u16string& value) { value.clear(); }
+
+}  // namespace vexil

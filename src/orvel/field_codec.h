@@ -1,0 +1,290 @@
+// The Orvel field codecs: how each field type is written to and read from a byte buffer.
+//
+// The wire form is positional and untagged: little-endian integers and IEEE floats as they lie in
+// memory, texts and lists as a uint32 count followed by their bytes or elements, records as the
+// concatenation of their fields. A record type describes its fields once, with a static template
+//
+//   template <typename Self, typename Visit>
+//   static bool Fields(Self& self, Visit&& visit) {
+//     return visit("idA", self.idA) && visit("gsid", self.gsid) && ...;
+//   }
+//
+// and the encoder, the decoder, the field reset and the text rendering are all derived from it.
+//
+// Writers and readers work through a FieldWriter or a FieldReader, which keep a cursor over the
+// buffer's storage so that a record costs a few bounds checks and copies instead of one virtual
+// buffer call per field. PutField and GetField are the one-field forms over a BufferPtr.
+#ifndef VEXIL_ORVEL_FIELD_CODEC_H_
+#define VEXIL_ORVEL_FIELD_CODEC_H_
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "util/buffer_ptr.h"
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "the wire form is the in-memory form of a little-endian host");
+
+namespace vexil {
+
+// Writes at the end of a buffer it does not own. Bytes go straight into space reserved behind the
+// held bytes and become held at Commit (or destruction); until then the buffer's Size does not
+// include them and the buffer must not be touched through any other path.
+class FieldWriter {
+ public:
+  explicit FieldWriter(BufferPtr& buffer) : buffer_(buffer) {}
+  FieldWriter(const FieldWriter&) = delete;
+  FieldWriter& operator=(const FieldWriter&) = delete;
+  ~FieldWriter() { Commit(); }
+
+  void Write(const void* source, unsigned n) {
+    if (n > room_) Grow(n);
+    if (n != 0) std::memcpy(cursor_, source, n);
+    cursor_ += n;
+    room_ -= n;
+  }
+
+  // Makes every byte written so far held by the buffer.
+  void Commit();
+
+  // The buffer's Size once everything written so far is committed.
+  unsigned Size() const { return buffer_.Size() + Pending(); }
+
+ private:
+  unsigned Pending() const { return static_cast<unsigned>(cursor_ - start_); }
+  // Commits, then reserves room for at least n more bytes.
+  void Grow(unsigned n);
+
+  BufferPtr& buffer_;
+  uint8_t* start_ = nullptr;   // first uncommitted byte, inside the buffer's reserved space
+  uint8_t* cursor_ = nullptr;  // next byte to write
+  unsigned room_ = 0;          // reserved bytes left after cursor_
+  unsigned chunk_ = 256;       // next reservation; doubles up to a limit
+};
+
+// Reads from the front of a buffer it does not own. Consumption is counted here and applied to
+// the buffer by the owner of the reader (GetField, ReadFrame), so that a failed read leaves
+// exactly the bytes that a field-by-field reader would have consumed.
+class FieldReader {
+ public:
+  FieldReader(const uint8_t* data, unsigned size) : cursor_(data), left_(size) {}
+  explicit FieldReader(const BufferPtr& buffer) : FieldReader(buffer.Data(), buffer.Size()) {}
+
+  // Copies n bytes out and consumes them; with fewer than n left, consumes nothing.
+  bool Read(void* destination, unsigned n) {
+    if (left_ < n) return false;
+    if (n != 0) std::memcpy(destination, cursor_, n);
+    Skip(n);
+    return true;
+  }
+  const uint8_t* Data() const { return cursor_; }
+  unsigned Left() const { return left_; }
+  unsigned Consumed() const { return consumed_; }
+  // Only with n no greater than Left().
+  void Skip(unsigned n) {
+    cursor_ += n;
+    left_ -= n;
+    consumed_ += n;
+  }
+
+ private:
+  const uint8_t* cursor_;
+  unsigned left_;
+  unsigned consumed_ = 0;
+};
+
+// The in-memory forms of the fixed pair and quadruple of int32.
+struct Int32Pair {
+  int32_t first = 0;
+  int32_t second = 0;
+};
+struct Int32Quad {
+  int32_t first = 0;
+  int32_t second = 0;
+  int32_t third = 0;
+  int32_t fourth = 0;
+};
+
+namespace orvel_detail {
+
+// Types whose wire form is their in-memory bytes.
+template <typename T>
+struct IsFixed
+    : std::integral_constant<
+          bool, (std::is_arithmetic<T>::value && !std::is_same<T, bool>::value &&
+                 !std::is_same<T, long>::value && !std::is_same<T, unsigned long>::value) ||
+                    std::is_enum<T>::value || std::is_same<T, Int32Pair>::value ||
+                    std::is_same<T, Int32Quad>::value> {};
+
+// A visitor that accepts any field; only used to detect a record's field description.
+struct AnyField {
+  template <typename F>
+  bool operator()(const char*, F&) const {
+    return true;
+  }
+};
+template <typename T, typename = void>
+struct IsRecord : std::false_type {};
+template <typename T>
+struct IsRecord<T, decltype(void(T::Fields(std::declval<T&>(), AnyField{})))> : std::true_type {};
+
+template <typename T, typename = void>
+struct HasClearFields : std::false_type {};
+template <typename T>
+struct HasClearFields<T, decltype(std::declval<T&>().ClearFields())> : std::true_type {};
+
+}  // namespace orvel_detail
+
+// Fixed-width types: every integer, float, message tag, and the int32 pair and quadruple.
+template <typename T>
+std::enable_if_t<orvel_detail::IsFixed<T>::value, bool> EncodeField(FieldWriter& out,
+                                                                    const T& value) {
+  out.Write(&value, sizeof(T));
+  return true;
+}
+template <typename T>
+std::enable_if_t<orvel_detail::IsFixed<T>::value, bool> DecodeField(FieldReader& in, T& value) {
+  return in.Read(&value, sizeof(T));
+}
+
+// bool: one byte; any non-zero byte reads as true.
+inline bool EncodeField(FieldWriter& out, const bool& value) {
+  const uint8_t byte = value ? 1 : 0;
+  out.Write(&byte, 1);
+  return true;
+}
+inline bool DecodeField(FieldReader& in, bool& value) {
+  uint8_t byte = 0;
+  if (!in.Read(&byte, 1)) return false;
+  value = byte != 0;
+  return true;
+}
+
+// long: 4 bytes on the wire whatever its width here; a value outside the int32 range is refused
+// rather than cut.
+bool EncodeField(FieldWriter& out, const long& value);
+bool DecodeField(FieldReader& in, long& value);
+
+// Text: uint32 byte count, then the bytes. A reader whose count is larger than what is left has
+// consumed the count and allocates nothing.
+bool EncodeField(FieldWriter& out, const std::string& value);
+bool DecodeField(FieldReader& in, std::string& value);
+
+// Wide text: uint32 count of UTF-16 code units, then the units little-endian.
+bool EncodeField(FieldWriter& out, const std::u16string& value);
+bool DecodeField(FieldReader& in, std::u16string& value);
+
+// Byte block: uint32 byte count, then the bytes. The reader appends them after what the block
+// already holds; the block must not be the buffer being read.
+bool EncodeField(FieldWriter& out, const BufferPtr& block);
+bool DecodeField(FieldReader& in, BufferPtr& block);
+
+// Text with a 16-bit count. The reader takes the count as signed: 32768 or more fails.
+bool EncodeShortText(FieldWriter& out, const std::string& value);
+bool DecodeShortText(FieldReader& in, std::string& value);
+
+// Records: the fields in declaration order, stopping at the first failure.
+template <typename T>
+std::enable_if_t<orvel_detail::IsRecord<T>::value, bool> EncodeField(FieldWriter& out,
+                                                                     const T& record) {
+  return T::Fields(record,
+                   [&out](const char*, const auto& field) { return EncodeField(out, field); });
+}
+template <typename T>
+std::enable_if_t<orvel_detail::IsRecord<T>::value, bool> DecodeField(FieldReader& in, T& record) {
+  return T::Fields(record, [&in](const char*, auto& field) { return DecodeField(in, field); });
+}
+
+// Lists: uint32 element count, then each element first to last.
+template <typename T>
+bool EncodeField(FieldWriter& out, const std::vector<T>& list) {
+  const uint32_t count = static_cast<uint32_t>(list.size());
+  EncodeField(out, count);
+  if constexpr (orvel_detail::IsFixed<T>::value) {
+    out.Write(list.data(), static_cast<unsigned>(count * sizeof(T)));
+    return true;
+  } else {
+    for (const T& element : list) {
+      if (!EncodeField(out, element)) return false;
+    }
+    return true;
+  }
+}
+// The count is checked against the bytes left before anything is allocated; elements of other
+// types are appended as they decode, so memory follows the bytes actually held.
+template <typename T>
+bool DecodeField(FieldReader& in, std::vector<T>& list) {
+  uint32_t count = 0;
+  if (!DecodeField(in, count)) return false;
+  list.clear();
+  if constexpr (orvel_detail::IsFixed<T>::value) {
+    if (in.Left() / sizeof(T) < count) return false;
+    list.resize(count);
+    return in.Read(list.data(), static_cast<unsigned>(count * sizeof(T)));
+  } else {
+    for (uint32_t i = 0; i < count; ++i) {
+      if (in.Left() == 0) return false;
+      list.emplace_back();
+      if (!DecodeField(in, list.back())) return false;
+    }
+    return true;
+  }
+}
+
+// Sets every field of a record to its constructed value: numbers 0, texts and lists empty, and
+// nested records through their own ClearFields when they have one.
+void ResetField(std::string& value);
+void ResetField(std::u16string& value);
+template <typename T>
+std::enable_if_t<orvel_detail::IsFixed<T>::value || std::is_same<T, bool>::value ||
+                 std::is_same<T, long>::value>
+ResetField(T& value) {
+  value = T{};
+}
+template <typename T>
+void ResetField(std::vector<T>& list) {
+  list.clear();
+}
+template <typename T>
+std::enable_if_t<orvel_detail::IsRecord<T>::value> ResetFields(T& record) {
+  T::Fields(record, [](const char*, auto& field) {
+    ResetField(field);
+    return true;
+  });
+}
+template <typename T>
+std::enable_if_t<orvel_detail::IsRecord<T>::value> ResetField(T& record) {
+  if constexpr (orvel_detail::HasClearFields<T>::value) {
+    record.ClearFields();
+  } else {
+    ResetFields(record);
+  }
+}
+
+// One field written at the end of buffer. Only writers that can refuse a value return false.
+template <typename T>
+bool PutField(BufferPtr& buffer, const T& value) {
+  FieldWriter out(buffer);
+  return EncodeField(out, value);
+}
+// One field read from the front of buffer: true when it was read and its bytes consumed. On
+// false the buffer has lost what the reader consumed before it failed (nothing, for fixed-width
+// types; the count, for a text longer than what is held).
+template <typename T>
+bool GetField(T& value, BufferPtr& buffer) {
+  FieldReader in(buffer);
+  const bool ok = DecodeField(in, value);
+  buffer.Consume(in.Consumed());
+  return ok;
+}
+
+bool PutShortText(BufferPtr& buffer, const std::string& value);
+bool GetShortText(std::string& value, BufferPtr& buffer);
+
+}  // namespace vexil
+
+#endif  // VEXIL_ORVEL_FIELD_CODEC_H_

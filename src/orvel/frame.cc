@@ -1,0 +1,63 @@
+#include "orvel/frame.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "sync/last_error.h"
+
+namespace vexil {
+
+namespace {
+
+constexpr unsigned kLengthWidth = 4;
+
+template <typename Message>
+bool WriteAnyFrame(BufferPtr& buffer, const Message& message) {
+  const unsigned start = buffer.Size();
+  {
+    FieldWriter out(buffer);
+    EncodeField(out, uint32_t{0});
+    if (!message.Encode(out)) return false;
+  }
+  const uint32_t dwNewLen = buffer.Size() - start;
+  std::memcpy(buffer.Data() + start, &dwNewLen, kLengthWidth);
+  return true;
+}
+
+template <typename Message>
+bool ReadAnyFrame(Message& message, BufferPtr& buffer) {
+  const unsigned held = buffer.Size();
+  uint32_t length = 0;
+  if (held < kLengthWidth) {
+    SetLastErrorCode(kErrorIncompleteFrame);
+    return false;
+  }
+  std::memcpy(&length, buffer.Data(), kLengthWidth);
+  if (held < length) {
+    SetLastErrorCode(kErrorIncompleteFrame);
+    return false;
+  }
+  // The message is read from the bytes behind the length; the buffer then loses exactly what the
+  // length and the message used, as if each field had consumed its own bytes.
+  FieldReader in(buffer.Data() + kLengthWidth, held - kLengthWidth);
+  const bool decoded = message.Decode(in);
+  buffer.Consume(kLengthWidth + in.Consumed());
+  if (!decoded || kLengthWidth + in.Consumed() != length) {
+    SetLastErrorCode(kErrorMalformedFrame);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WriteFrame(BufferPtr& buffer, const ConnectorMsg& message) {
+  return WriteAnyFrame(buffer, message);
+}
+bool WriteFrame(BufferPtr& buffer, const AgentMsg& message) {
+  return WriteAnyFrame(buffer, message);
+}
+bool ReadFrame(AgentMsg& message, BufferPtr& buffer) { return ReadAnyFrame(message, buffer); }
+bool ReadFrame(ConnectorMsg& message, BufferPtr& buffer) { return ReadAnyFrame(message, buffer); }
+
+}  // namespace vexil

@@ -1,0 +1,27 @@
+// MsgFrame: one message on the stream, as a uint32 length (counting its own 4 bytes), the uint32
+// tag and the body.
+#ifndef VEXIL_ORVEL_FRAME_H_
+#define VEXIL_ORVEL_FRAME_H_
+
+#include "orvel/messages.h"
+#include "util/buffer_ptr.h"
+
+namespace vexil {
+
+// Appends one frame after whatever buffer already holds: a length placeholder, the message, then
+// the length patched in place. False only if a field writer refused a value (no message field
+// type does).
+bool WriteFrame(BufferPtr& buffer, const ConnectorMsg& message);
+bool WriteFrame(BufferPtr& buffer, const AgentMsg& message);
+
+// Decodes the frame at the front of buffer in place and consumes it. On false the thread's last
+// error says why: kErrorIncompleteFrame (1237) when fewer than 4 bytes, or fewer than the announced
+// length, are held (nothing is consumed; call again once more bytes have arrived);
+// kErrorMalformedFrame (11) when the message does not decode or does not fill exactly its
+// announced length (the buffer is left somewhere inside the frame: the stream cannot be resumed).
+bool ReadFrame(AgentMsg& message, BufferPtr& buffer);
+bool ReadFrame(ConnectorMsg& message, BufferPtr& buffer);
+
+}  // namespace vexil
+
+#endif  // VEXIL_ORVEL_FRAME_H_

@@ -1,0 +1,438 @@
+// The two Orvel message sets: ConnectorMsg (connector to HA agent, tags 0 to 11) and AgentMsg
+// (HA agent to connector, tags 0 to 6), their body records and the shared records they use.
+//
+// Every record lists its fields once, in wire order, in its Fields template (see field_codec.h);
+// encoding, decoding, reset and text rendering all follow that list. Constructors set every number
+// to 0 and every text and list to empty.
+#ifndef VEXIL_ORVEL_MESSAGES_H_
+#define VEXIL_ORVEL_MESSAGES_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <type_traits>
+#include <variant>
+#include <vector>
+
+#include "orvel/field_codec.h"
+#include "sync/check.h"
+#include "util/buffer_ptr.h"
+
+namespace vexil {
+
+// Values the connector always sends in Register.
+constexpr int32_t kRegisterMagic = 65537;  // 0x00010001
+constexpr uint32_t kConnectorNsapId = 88888;
+
+// ---- Shared records ----
+
+// The three identifiers that head most messages (12 bytes on the wire).
+struct IdTriple final {
+  IdTriple() = default;
+  IdTriple(uint32_t idA_, uint32_t gsid_, uint32_t idB_) : idA(idA_), gsid(gsid_), idB(idB_) {}
+  IdTriple(const IdTriple&) = default;
+  IdTriple& operator=(const IdTriple&) = default;
+  virtual void ClearFields();
+
+  uint32_t idA = 0;
+  uint32_t gsid = 0;
+  uint32_t idB = 0;
+
+  template <typename Self, typename Visit>
+  static bool Fields(Self& self, Visit&& visit) {
+    return visit("idA", self.idA) && visit("gsid", self.gsid) && visit("idB", self.idB);
+  }
+};
+
+struct Nsap {
+  uint32_t nsapId = 0;
+  int32_t port = 0;
+
+  template <typename Self, typename Visit>
+  static bool Fields(Self& self, Visit&& visit) {
+    return visit("nsapId", self.nsapId) && visit("port", self.port);
+  }
+};
+
+struct StatInfo final {
+  StatInfo() = default;
+  StatInfo(const StatInfo&) = default;
+  StatInfo(StatInfo&&) = default;
+  StatInfo& operator=(const StatInfo&) = default;
+  StatInfo& operator=(StatInfo&&) = default;
+  virtual void ClearFields();
+
+  IdTriple ids;
+  uint32_t value1 = 0;
+  uint32_t value2 = 0;
+  uint32_t value3 = 0;
+  uint32_t value4 = 0;
+  std::string text;
+
+  template <typename Self, typename Visit>
+  static bool Fields(Self& self, Visit&& visit) {
+    return visit("ids", self.ids) && visit("value1", self.value1) && visit("value2", self.value2) &&
+           visit("value3", self.value3) && visit("value4", self.value4) && visit("text", self.text);
+  }
+};
+
+struct RegionInfo final {
+  RegionInfo() = default;
+  RegionInfo(const RegionInfo&) = default;
+  RegionInfo(RegionInfo&&) = default;
+  RegionInfo& operator=(const RegionInfo&) = default;
+  RegionInfo& operator=(RegionInfo&&) = default;
+  virtual void ClearFields();
+
+  IdTriple ids;
+  std::vector<int32_t> values;
+
+  template <typename Self, typename Visit>
+  static bool Fields(Self& self, Visit&& visit) {
+    return visit("ids", self.ids) && visit("values", self.values);
+  }
+};
+
+// ---- ConnectorMsg bodies (connector to HA agent) ----
+
+enum class ConnectorTag : uint32_t {
+  kNone = 0,
+  kRegister = 1,
+  kIdValue = 2,
+  kCountsReply = 3,
+  kCheckReply = 4,
+  kStatListReply = 5,
+  kRegionListReply = 6,
+  kCommandReply = 7,
+  kOrderReply = 8,
+  kWarning = 9,
+  kStatListExtra = 10,
+  kRegionListExtra = 11,
+};
+
+struct Register {
+  int32_t magic = 0;
+  uint32_t gsid = 0;
+  uint32_t processId = 0;
+  std::vector<Nsap> nsapList;
+  uint32_t reserved = 0;
+  std::string exeName;
+
+  template <typename Self, typename Visit>
+  static bool Fields(Self& self, Visit&& visit) {
+    return visit("magic", self.magic) && visit("gsid", self.gsid) &&
+           visit("processId", self.processId) && visit("nsapList", self.nsapList) &&
+           visit("reserved", self.reserved) && visit("exeName", self.exeName);
+  }
+};
+
+struct IdValue {
+  IdTriple ids;
+  int32_t value = 0;
+
+  template <typename Self, typename Visit>
+  static bool Fields(Self& self, Visit&& visit) {
+    return visit("ids", self.ids) && visit("value", self.value);
+  }
+};
+
+struct CountsReply {
+  std::vector<int32_t> counts;
+
+  template <typename Self, typename Visit>
+  static bool Fields(Self& self, Visit&& visit) {
+    return visit("counts", self.counts);
+  }
+};
+
+struct CheckReply {
+  int32_t value = 0;
+  uint32_t gsid = 0;
+
+  template <typename Self, typename Visit>
+  static bool Fields(Self& self, Visit&& visit) {
+    return visit("value", self.value) && visit("gsid", self.gsid);
+  }
+};
+
+struct StatListReply {
+  std::vector<StatInfo> stats;
+
+  template <typename Self, typename Visit>
+  static bool Fields(Self& self, Visit&& visit) {
+    return visit("stats", self.stats);
+  }
+};
+
+struct RegionListReply {
+  std::vector<RegionInfo> regions;
+
+  template <typename Self, typename Visit>
+  static bool Fields(Self& self, Visit&& visit) {
+    return visit("regions", self.regions);
+  }
+};
+
+struct CommandReply {
+  uint32_t gsid = 0;
+  int32_t result = 0;  // 0 when the host accepted the command, 1 when it refused it
+
+  template <typename Self, typename Visit>
+  static bool Fields(Self& self, Visit&& visit) {
+    return visit("gsid", self.gsid) && visit("result", self.result);
+  }
+};
+
+struct OrderReply {
+  std::string name;
+  IdTriple ids;
+  uint32_t serial = 0;
+  int32_t option = 0;
+  std::string resultText;
+  std::string context;
+  std::string argument;
+
+  template <typename Self, typename Visit>
+  static bool Fields(Self& self, Visit&& visit) {
+    return visit("name", self.name) && visit("ids", self.ids) && visit("serial", self.serial) &&
+           visit("option", self.option) && visit("resultText", self.resultText) &&
+           visit("context", self.context) && visit("argument", self.argument);
+  }
+};
+
+struct Warning {
+  IdTriple ids;
+  int32_t code = 0;
+  std::string text;
+  std::string extraText;
+
+  template <typename Self, typename Visit>
+  static bool Fields(Self& self, Visit&& visit) {
+    return visit("ids", self.ids) && visit("code", self.code) && visit("text", self.text) &&
+           visit("extraText", self.extraText);
+  }
+};
+
+struct StatListExtra {
+  std::vector<StatInfo> stats;
+
+  template <typename Self, typename Visit>
+  static bool Fields(Self& self, Visit&& visit) {
+    return visit("stats", self.stats);
+  }
+};
+
+struct RegionListExtra {
+  std::vector<RegionInfo> regions;
+
+  template <typename Self, typename Visit>
+  static bool Fields(Self& self, Visit&& visit) {
+    return visit("regions", self.regions);
+  }
+};
+
+// ---- AgentMsg bodies (HA agent to connector) ----
+
+enum class AgentTag : uint32_t {
+  kNone = 0,
+  kCountsRequest = 1,
+  kCheckRequest = 2,
+  kStatRequest = 3,
+  kRegionRequest = 4,
+  kCommand = 5,
+  kOrder = 6,
+};
+
+struct CountsRequest {
+  template <typename Self, typename Visit>
+  static bool Fields(Self&, Visit&&) {
+    return true;
+  }
+};
+
+struct CheckRequest {
+  int32_t value = 0;
+
+  template <typename Self, typename Visit>
+  static bool Fields(Self& self, Visit&& visit) {
+    return visit("value", self.value);
+  }
+};
+
+struct StatRequest {
+  template <typename Self, typename Visit>
+  static bool Fields(Self&, Visit&&) {
+    return true;
+  }
+};
+
+struct RegionRequest {
+  template <typename Self, typename Visit>
+  static bool Fields(Self&, Visit&&) {
+    return true;
+  }
+};
+
+struct Command {
+  IdTriple ids;
+  std::string text;
+
+  template <typename Self, typename Visit>
+  static bool Fields(Self& self, Visit&& visit) {
+    return visit("ids", self.ids) && visit("text", self.text);
+  }
+};
+
+struct Order {
+  uint32_t serial = 0;
+  std::string name;
+  IdTriple ids;
+  int32_t option = 0;
+  std::string argument;
+  std::string context;
+
+  template <typename Self, typename Visit>
+  static bool Fields(Self& self, Visit&& visit) {
+    return visit("serial", self.serial) && visit("name", self.name) && visit("ids", self.ids) &&
+           visit("option", self.option) && visit("argument", self.argument) &&
+           visit("context", self.context);
+  }
+};
+
+// ---- Tagged message values ----
+
+// A message tag and the body it owns. The body's type is fixed by the tag (the tag is the index
+// of the body type in Bodies, tag 0 being "no body"); a default-constructed or reset value has tag
+// 0. Copying a value copies its body.
+template <typename TagT, typename... Bodies>
+class TaggedValue {
+ public:
+  using Tag = TagT;
+  static constexpr uint32_t kTagCount = 1 + sizeof...(Bodies);
+
+  TaggedValue() = default;
+  // A default body for tag; a tag outside the set is a caller's bug and leaves tag 0.
+  explicit TaggedValue(Tag tag) {
+    if (static_cast<uint32_t>(tag) >= kTagCount) {
+      CheckFailed();
+      return;
+    }
+    EmplaceDefault(static_cast<uint32_t>(tag), std::make_index_sequence<kTagCount>());
+  }
+  // A copy of body under tag; a body that is not tag's type is a caller's bug and leaves tag 0.
+  template <typename Body, typename = std::enable_if_t<(std::is_same_v<Body, Bodies> || ...)>>
+  TaggedValue(Tag tag, Body body) {
+    if (static_cast<uint32_t>(tag) != TagOf<Body>()) {
+      CheckFailed();
+      return;
+    }
+    body_.template emplace<Body>(std::move(body));
+  }
+
+  Tag tag() const { return static_cast<Tag>(body_.index()); }
+  // The body when it has type Body (that is, when the tag is Body's), else null.
+  template <typename Body>
+  Body* As() {
+    return std::get_if<Body>(&body_);
+  }
+  template <typename Body>
+  const Body* As() const {
+    return std::get_if<Body>(&body_);
+  }
+  // Releases the body; the tag becomes 0.
+  void Reset() { body_.template emplace<0>(); }
+
+  // Writes the tag, then the body.
+  bool Encode(FieldWriter& out) const {
+    const uint32_t tag_value = static_cast<uint32_t>(body_.index());
+    EncodeField(out, tag_value);
+    return std::visit([&out](const auto& body) { return EncodeBody(out, body); }, body_);
+  }
+  // Resets, reads the tag, allocates the body for it and decodes the body. An unknown tag fails;
+  // a body allocated before a failure stays in this value.
+  bool Decode(FieldReader& in) {
+    Reset();
+    uint32_t tag_value = 0;
+    if (!DecodeField(in, tag_value)) return false;
+    if (tag_value >= kTagCount) return false;
+    return DecodeBody(tag_value, in, std::make_index_sequence<kTagCount>());
+  }
+  bool Encode(BufferPtr& buffer) const {
+    FieldWriter out(buffer);
+    return Encode(out);
+  }
+  bool Decode(BufferPtr& buffer) {
+    FieldReader in(buffer);
+    const bool ok = Decode(in);
+    buffer.Consume(in.Consumed());
+    return ok;
+  }
+
+  // The tag whose body type is Body.
+  template <typename Body>
+  static constexpr uint32_t TagOf() {
+    constexpr bool kMatches[] = {std::is_same_v<Body, Bodies>...};
+    for (uint32_t i = 0; i < sizeof...(Bodies); ++i) {
+      if (kMatches[i]) return i + 1;
+    }
+    return 0;
+  }
+
+  // Calls visit(body) with the body (std::monostate for tag 0) and returns its result.
+  template <typename Visit>
+  decltype(auto) VisitBody(Visit&& visit) const {
+    return std::visit(std::forward<Visit>(visit), body_);
+  }
+
+ private:
+  using Storage = std::variant<std::monostate, Bodies...>;
+
+  static bool EncodeBody(FieldWriter&, const std::monostate&) { return true; }
+  template <typename Body>
+  static bool EncodeBody(FieldWriter& out, const Body& body) {
+    return EncodeField(out, body);
+  }
+
+  template <size_t... I>
+  void EmplaceDefault(uint32_t tag_value, std::index_sequence<I...>) {
+    (void)((tag_value == I && (body_.template emplace<I>(), true)) || ...);
+  }
+  template <size_t I>
+  bool DecodeAlternative(FieldReader& in) {
+    auto& body = body_.template emplace<I>();
+    if constexpr (I == 0) {
+      (void)body;
+      (void)in;
+      return true;
+    } else {
+      return DecodeField(in, body);
+    }
+  }
+  template <size_t... I>
+  bool DecodeBody(uint32_t tag_value, FieldReader& in, std::index_sequence<I...>) {
+    bool ok = false;
+    (void)((tag_value == I && (ok = DecodeAlternative<I>(in), true)) || ...);
+    return ok;
+  }
+
+  Storage body_;
+};
+
+// Connector to HA agent.
+class ConnectorMsg : public TaggedValue<ConnectorTag, Register, IdValue, CountsReply, CheckReply,
+                                        StatListReply, RegionListReply, CommandReply, OrderReply,
+                                        Warning, StatListExtra, RegionListExtra> {
+ public:
+  using TaggedValue::TaggedValue;
+};
+
+// HA agent to connector.
+class AgentMsg : public TaggedValue<AgentTag, CountsRequest, CheckRequest, StatRequest,
+                                    RegionRequest, Command, Order> {
+ public:
+  using TaggedValue::TaggedValue;
+};
+
+}  // namespace vexil
+
+#endif  // VEXIL_ORVEL_MESSAGES_H_
