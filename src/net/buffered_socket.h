@@ -1,0 +1,69 @@
+// The buffered sockets: StreamBufferedSocket keeps its received bytes in a ByteBuffer and its
+// outgoing bytes as a list of ByteBuffers; StringBufferedSocket keeps both as narrow strings.
+// Windows build only. One thread at a time (the connection worker) uses an object.
+#ifndef VEXIL_NET_BUFFERED_SOCKET_H_
+#define VEXIL_NET_BUFFERED_SOCKET_H_
+
+#include <string>
+
+#include "net/socket.h"
+#include "net/transfer.h"
+#include "util/buffer_ptr.h"
+
+namespace vexil {
+
+class StreamBufferedSocket : public Socket {
+ public:
+  StreamBufferedSocket() = default;
+
+  // Drops every buffered byte in both directions, then closes the handle.
+  void Close() override;
+  // The base rule for a reported error; then receives what is pending. A failed receive (the peer
+  // closing included) gives OnError (FD_READ, error).
+  int OnRead(int error) override;
+  // The base rule for a reported error; then sends queued buffers. A failed send gives
+  // OnError (FD_WRITE, error).
+  int OnWrite(int error) override;
+  // Slot 19: appends exactly the pending bytes to the receive buffer.
+  virtual int FillReceiveBuffer();
+  // Slot 20: sends queued buffers until the system would block.
+  virtual int FlushSend();
+  // Slot 21: queues a second reference to data, then flushes. The caller may release its own
+  // holder as soon as this returns; the queue keeps the bytes until they are sent, also when the
+  // flush failed.
+  virtual int Send(const BufferPtr& data);
+  using Socket::Send;
+
+  // Received bytes not yet consumed; the frame reader consumes from the front.
+  BufferPtr& ReceiveBuffer() { return receive_buffer_; }
+  SendBufferList& SendBuffers() { return send_buffers_; }
+
+ private:
+  BufferPtr receive_buffer_;
+  SendBufferList send_buffers_;
+};
+
+class StringBufferedSocket : public Socket {
+ public:
+  StringBufferedSocket() = default;
+
+  void Close() override;
+  int OnRead(int error) override;
+  int OnWrite(int error) override;
+  virtual int FillReceiveBuffer();
+  virtual int FlushSend();
+  // Appends data to the send text, then flushes.
+  virtual int Send(const std::string& data);
+  using Socket::Send;
+
+  std::string& ReceiveBuffer() { return receive_text_; }
+  std::string& SendBuffers() { return send_text_; }
+
+ private:
+  std::string receive_text_;
+  std::string send_text_;
+};
+
+}  // namespace vexil
+
+#endif  // VEXIL_NET_BUFFERED_SOCKET_H_

@@ -1,0 +1,67 @@
+// Process-wide socket-service start-up and the free helpers of the socket layer: error texts, the
+// fatal-error box, the local address and the event-selection switch. Windows build only.
+#ifndef VEXIL_NET_SOCKET_SERVICE_H_
+#define VEXIL_NET_SOCKET_SERVICE_H_
+
+#include "sync/win32.h"
+
+#include <cstdint>
+#include <string>
+
+namespace vexil {
+
+class Socket;
+
+// Version word for WinSock 2.0 (major in the low byte).
+constexpr uint16_t kSocketVersion20 = 0x0002;
+
+// The layer's own error codes, in the WinSock number space.
+constexpr int TARNETE_INVALIDSOCKET = 20001;
+constexpr int TARNETE_TRYRECEIVE = 20002;
+constexpr int TARNETE_ORVELLOADMSG = 20003;
+constexpr int TARNETE_NOHANDLER = 20004;
+constexpr int TARNETE_NOPROTOCOL = 20005;
+constexpr int TARNETE_ONRCVMSG = 20006;
+constexpr int TARNETE_DOSENDMSG = 20007;
+
+// WSAStartup for the version word; 1 only when the service granted exactly that version (any other
+// grant is undone with CleanupSockets), else 0.
+int StartupSockets(uint16_t version);
+// WSACleanup; 1 unless it failed.
+int CleanupSockets();
+
+// Starts the socket service for its lifetime; a failed start-up ends the process through
+// FatalError.
+class SocketServiceGuard {
+ public:
+  explicit SocketServiceGuard(uint16_t version);
+  SocketServiceGuard(const SocketServiceGuard&) = delete;
+  SocketServiceGuard& operator=(const SocketServiceGuard&) = delete;
+  ~SocketServiceGuard();
+};
+
+// Shows text in a message box captioned with the executable's path, then ends the process with
+// exit code -1. Never returns.
+[[noreturn]] void FatalError(const wchar_t* text);
+
+// The constant text for a WinSock or layer error code; "<UNKNOWN ERROR>" for any other code.
+const wchar_t* SocketErrorText(int code);
+
+// The dotted address of this host: with preferNon10 the first address outside 10.0.0.0/8 when
+// there is one, else the first address. Clears out first; 0 when the host name or its addresses
+// cannot be found. Resolves the machine's own name, which may query the name service.
+int GetLocalAddress(std::string& out, int preferNon10);
+// The choice GetLocalAddress makes over a host entry's null-terminated address list (each entry a
+// 4-byte IPv4 address); a null list or no entry gives 0.
+int PickLocalAddress(char* const* addressList, int preferNon10, std::string& out);
+
+// WSAEventSelect (socket, event, mask); a mask of 0 also switches the socket back to blocking
+// mode. 1 on success.
+int SetEventMask(SOCKET socket, WSAEVENT event, long mask);
+
+// The socket's handle, or INVALID_SOCKET for a null pointer.
+SOCKET SocketHandle(const Socket* socket);
+
+}  // namespace vexil
+
+#endif  // VEXIL_NET_SOCKET_SERVICE_H_

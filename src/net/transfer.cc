@@ -1,0 +1,178 @@
+#include "net/transfer.h"
+
+#include <climits>
+#include <vector>
+
+#include "sync/check.h"
+
+namespace vexil {
+
+namespace {
+
+// recv and send take an int count; larger requests go in several calls.
+int ClampToInt(unsigned n) { return n > INT_MAX ? INT_MAX : static_cast<int>(n); }
+
+int SwitchToBlocking(SOCKET handle) {
+  u_long dwVal = 0;
+  if (::ioctlsocket(handle, FIONBIO, &dwVal) != 0) {
+    CheckFailed();
+    return 0;
+  }
+  return 1;
+}
+
+// The number of bytes the socket holds for reading, through FIONREAD.
+int PendingCount(SOCKET handle, unsigned* count) {
+  u_long dwToRead = 0;
+  if (::ioctlsocket(handle, FIONREAD, &dwToRead) != 0) return 0;
+  *count = dwToRead;
+  return 1;
+}
+
+}  // namespace
+
+int TryReceive(SOCKET handle, void* destination, unsigned capacity, unsigned* received) {
+  if (received == nullptr) {
+    CheckFailed();
+    return 0;
+  }
+  *received = 0;
+  if (capacity == 0) return 1;
+  const int n = ::recv(handle, static_cast<char*>(destination), ClampToInt(capacity), 0);
+  if (n == 0) return 0;
+  if (n < 0) return ::WSAGetLastError() == WSAEWOULDBLOCK ? 1 : 0;
+  *received += static_cast<unsigned>(n);
+  return 1;
+}
+
+int TrySend(SOCKET handle, const void* source, unsigned length, unsigned* sent) {
+  if (sent == nullptr) {
+    CheckFailed();
+    return 0;
+  }
+  *sent = 0;
+  const char* rest = static_cast<const char*>(source);
+  while (*sent < length) {
+    const int n = ::send(handle, rest, ClampToInt(length - *sent), 0);
+    if (n == 0) return 0;
+    if (n < 0) return ::WSAGetLastError() == WSAEWOULDBLOCK ? 1 : 0;
+    rest += n;
+    *sent += static_cast<unsigned>(n);
+  }
+  return 1;
+}
+
+int ReceiveAll(SOCKET handle, void* destination, unsigned length) {
+  if (!SwitchToBlocking(handle)) return 0;
+  char* rest = static_cast<char*>(destination);
+  while (length > 0) {
+    const int n = ::recv(handle, rest, ClampToInt(length), 0);
+    if (n <= 0) return 0;
+    rest += n;
+    length -= static_cast<unsigned>(n);
+  }
+  return 1;
+}
+
+int SendAll(SOCKET handle, const void* source, unsigned length) {
+  if (!SwitchToBlocking(handle)) return 0;
+  const char* rest = static_cast<const char*>(source);
+  while (length > 0) {
+    const int n = ::send(handle, rest, ClampToInt(length), 0);
+    if (n <= 0) return 0;
+    rest += n;
+    length -= static_cast<unsigned>(n);
+  }
+  return 1;
+}
+
+int ReceivePending(SOCKET handle, ByteBuffer* buffer) {
+  if (buffer == nullptr) {
+    CheckFailed();
+    return 0;
+  }
+  unsigned dwToRead = 0;
+  if (!PendingCount(handle, &dwToRead)) return 0;
+  if (dwToRead == 0) return 1;
+  buffer->Reserve(dwToRead);
+  unsigned dwXfer = 0;
+  if (!TryReceive(handle, buffer->Data() + buffer->Size(), dwToRead, &dwXfer)) return 0;
+  if (dwXfer > dwToRead) {
+    CheckFailed();
+    return 0;
+  }
+  if (dwXfer > 0) buffer->Append(nullptr, dwXfer);
+  return 1;
+}
+
+int ReceivePending(SOCKET handle, BufferPtr& buffer) {
+  return ReceivePending(handle, buffer.Get());
+}
+
+int ReceivePending(SOCKET handle, std::string& text) {
+  unsigned dwToRead = 0;
+  if (!PendingCount(handle, &dwToRead)) return 0;
+  if (dwToRead == 0) return 1;
+  std::vector<char> pending(dwToRead);
+  unsigned dwXfer = 0;
+  if (!TryReceive(handle, pending.data(), dwToRead, &dwXfer)) return 0;
+  text.append(pending.data(), dwXfer);
+  return 1;
+}
+
+int SendPending(SOCKET handle, ByteBuffer* buffer) {
+  if (buffer == nullptr) {
+    CheckFailed();
+    return 0;
+  }
+  if (buffer->Size() == 0) return 1;
+  unsigned dwXfer = 0;
+  if (!TrySend(handle, buffer->Data(), buffer->Size(), &dwXfer)) return 0;
+  buffer->Consume(dwXfer);
+  return 1;
+}
+
+int SendPending(SOCKET handle, BufferPtr& buffer) { return SendPending(handle, buffer.Get()); }
+
+int SendPending(SOCKET handle, std::string& text) {
+  unsigned dwXfer = 0;
+  if (!TrySend(handle, text.data(), static_cast<unsigned>(text.size()), &dwXfer)) return 0;
+  text.erase(0, dwXfer);
+  return 1;
+}
+
+int FlushSendQueue(SOCKET handle, SendBufferList& list) {
+  ::WSASetLastError(0);
+  while (!list.empty()) {
+    if (!SendPending(handle, list.front())) return 0;
+    if (list.front().Size() != 0) return 1;
+    list.pop_front();
+  }
+  return 1;
+}
+
+int SendBufferBlocking(SOCKET handle, ByteBuffer* buffer) {
+  if (buffer == nullptr) {
+    CheckFailed();
+    return 0;
+  }
+  const unsigned n = buffer->Size();
+  if (n == 0) return 1;
+  if (!SendAll(handle, buffer->Data(), n)) return 0;
+  buffer->Consume(n);
+  return 1;
+}
+
+int ReceiveBufferBlocking(SOCKET handle, ByteBuffer* buffer, unsigned n) {
+  if (buffer == nullptr) {
+    CheckFailed();
+    return 0;
+  }
+  if (n == 0) return 1;
+  buffer->Reserve(n);
+  if (!ReceiveAll(handle, buffer->Data() + buffer->Size(), n)) return 0;
+  buffer->Append(nullptr, n);
+  return 1;
+}
+
+}  // namespace vexil
