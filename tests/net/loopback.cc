@@ -1,0 +1,76 @@
+#include "net/loopback.h"
+
+#include <gtest/gtest.h>
+
+#include "net/socket_service.h"
+
+namespace vexil::testing {
+namespace {
+
+class SocketServiceEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { ASSERT_EQ(1, StartupSockets(kSocketVersion20)); }
+  void TearDown() override { CleanupSockets(); }
+};
+
+// gtest owns and deletes the environment.
+const ::testing::Environment* const g_environment =
+    ::testing::AddGlobalTestEnvironment(new SocketServiceEnvironment);
+
+}  // namespace
+
+bool ConnectPair(const char* address, Socket& client, Socket& peer) {
+  Socket listener;
+  uint16_t port = 0;
+  std::string bound;
+  if (!listener.Create(0, SOCK_STREAM, std::string(address)) || !listener.Listen(1) ||
+      !listener.GetSockName(bound, port)) {
+    ADD_FAILURE() << "listener on " << address << ": " << ::WSAGetLastError();
+    return false;
+  }
+  if (!client.OpenSocket(SOCK_STREAM, 0, AF_INET) || !client.Connect(std::string(address), port)) {
+    ADD_FAILURE() << "connect to " << address << ":" << port << ": " << ::WSAGetLastError();
+    return false;
+  }
+  if (!peer.Attach(listener.Accept(nullptr, nullptr))) {
+    ADD_FAILURE() << "accept: " << ::WSAGetLastError();
+    return false;
+  }
+  return true;
+}
+
+bool WaitPending(SOCKET handle, unsigned count) {
+  for (int attempt = 0; attempt < 500; ++attempt) {
+    u_long pending = 0;
+    if (::ioctlsocket(handle, FIONREAD, &pending) != 0) return false;
+    if (pending >= count) return true;
+    ::Sleep(10);
+  }
+  ADD_FAILURE() << count << " bytes never arrived";
+  return false;
+}
+
+bool SendBytes(Socket& from, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const int n = from.Send(bytes.data() + done, static_cast<int>(bytes.size() - done), 0);
+    if (n <= 0) {
+      ADD_FAILURE() << "send: " << ::WSAGetLastError();
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void SetAbortiveClose(Socket& socket) {
+  const linger option = {1, 0};
+  EXPECT_EQ(1, socket.SetOption(SO_LINGER, &option, sizeof(option)));
+}
+
+bool RunningUnderWine() {
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+}  // namespace vexil::testing
