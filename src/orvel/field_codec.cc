@@ -24,6 +24,29 @@ bool DecodeCountedText(FieldReader& in, Text& value, uint32_t count) {
   return true;
 }
 
+bool DecodeCharBuffer(FieldReader& in, CharBuffer& value, uint32_t count) {
+  if (in.Left() < count) return false;
+  value.Assign(reinterpret_cast<const char*>(in.Data()), count);
+  in.Skip(count);
+  return true;
+}
+
+// A count the reader would take as negative cannot be read back, so it is refused.
+bool EncodeShortBytes(FieldWriter& out, const void* bytes, size_t n) {
+  if (n > static_cast<size_t>(std::numeric_limits<int16_t>::max())) return false;
+  EncodeField(out, static_cast<uint16_t>(n));
+  out.Write(bytes, static_cast<unsigned>(n));
+  return true;
+}
+
+// The 16-bit count, taken as signed: a negative count fails with its two bytes consumed.
+bool DecodeShortCount(FieldReader& in, uint32_t& count) {
+  int16_t wire = 0;
+  if (!DecodeField(in, wire) || wire < 0) return false;
+  count = static_cast<uint32_t>(wire);
+  return true;
+}
+
 }  // namespace
 
 void FieldWriter::Commit() {
@@ -95,32 +118,61 @@ bool DecodeField(FieldReader& in, BufferPtr& block) {
   return true;
 }
 
-bool EncodeShortText(FieldWriter& out, const std::string& value) {
-  // A count the reader would take as negative cannot be read back.
-  if (value.size() > static_cast<size_t>(std::numeric_limits<int16_t>::max())) return false;
-  EncodeField(out, static_cast<uint16_t>(value.size()));
-  out.Write(value.data(), static_cast<unsigned>(value.size()));
+bool EncodeField(FieldWriter& out, const CharBuffer& value) {
+  const unsigned length = value.Length();
+  EncodeField(out, uint32_t{length});
+  out.Write(value.GetText(), length);
   return true;
 }
 
-bool DecodeShortText(FieldReader& in, std::string& value) {
-  int16_t count = 0;
+bool DecodeField(FieldReader& in, CharBuffer& value) {
+  uint32_t count = 0;
   if (!DecodeField(in, count)) return false;
-  if (count < 0) return false;
-  return DecodeCountedText(in, value, static_cast<uint32_t>(count));
+  return DecodeCharBuffer(in, value, count);
 }
 
-bool PutShortText(BufferPtr& buffer, const std::string& value) {
+bool EncodeShortText(FieldWriter& out, const std::string& value) {
+  return EncodeShortBytes(out, value.data(), value.size());
+}
+
+bool DecodeShortText(FieldReader& in, std::string& value) {
+  uint32_t count = 0;
+  if (!DecodeShortCount(in, count)) return false;
+  return DecodeCountedText(in, value, count);
+}
+
+bool EncodeShortText(FieldWriter& out, const CharBuffer& value) {
+  return EncodeShortBytes(out, value.GetText(), value.Length());
+}
+
+bool DecodeShortText(FieldReader& in, CharBuffer& value) {
+  uint32_t count = 0;
+  if (!DecodeShortCount(in, count)) return false;
+  return DecodeCharBuffer(in, value, count);
+}
+
+namespace {
+
+template <typename Text>
+bool PutShort(BufferPtr& buffer, const Text& value) {
   FieldWriter out(buffer);
   return EncodeShortText(out, value);
 }
 
-bool GetShortText(std::string& value, BufferPtr& buffer) {
+template <typename Text>
+bool GetShort(Text& value, BufferPtr& buffer) {
   FieldReader in(buffer);
   const bool ok = DecodeShortText(in, value);
   buffer.Consume(in.Consumed());
   return ok;
 }
+
+}  // namespace
+
+bool PutShortText(BufferPtr& buffer, const std::string& value) { return PutShort(buffer, value); }
+bool GetShortText(std::string& value, BufferPtr& buffer) { return GetShort(value, buffer); }
+bool PutShortText(BufferPtr& buffer, const CharBuffer& value) { return PutShort(buffer, value); }
+bool GetShortText(CharBuffer& value, BufferPtr& buffer) { return GetShort(value, buffer); }
 
 void ResetField(std::string& value) { value.clear(); }
 void ResetField(std::u16string& value) { value.clear(); }

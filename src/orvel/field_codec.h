@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "util/buffer_ptr.h"
+#include "util/char_buffer.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "the wire form is the in-memory form of a little-endian host");
@@ -183,9 +184,17 @@ bool DecodeField(FieldReader& in, std::u16string& value);
 bool EncodeField(FieldWriter& out, const BufferPtr& block);
 bool DecodeField(FieldReader& in, BufferPtr& block);
 
-// Text with a 16-bit count. The reader takes the count as signed: 32768 or more fails.
+// CharBuffer: a text like std::string. The text ends at its first NUL, so a decoded text that
+// holds a zero byte reads back shorter.
+bool EncodeField(FieldWriter& out, const CharBuffer& value);
+bool DecodeField(FieldReader& in, CharBuffer& value);
+
+// Text with a 16-bit count, as std::string or CharBuffer. The reader takes the count as signed:
+// 32768 or more fails (with the count consumed); the writer refuses such a text.
 bool EncodeShortText(FieldWriter& out, const std::string& value);
 bool DecodeShortText(FieldReader& in, std::string& value);
+bool EncodeShortText(FieldWriter& out, const CharBuffer& value);
+bool DecodeShortText(FieldReader& in, CharBuffer& value);
 
 // Records: the fields in declaration order, stopping at the first failure.
 template <typename T>
@@ -284,6 +293,8 @@ bool GetField(T& value, BufferPtr& buffer) {
 
 bool PutShortText(BufferPtr& buffer, const std::string& value);
 bool GetShortText(std::string& value, BufferPtr& buffer);
+bool PutShortText(BufferPtr& buffer, const CharBuffer& value);
+bool GetShortText(CharBuffer& value, BufferPtr& buffer);
 
 }  // namespace vexil
 

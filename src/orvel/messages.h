@@ -10,7 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -301,9 +303,9 @@ struct Order {
 
 // ---- Tagged message values ----
 
-// A message tag and the body it owns. The body's type is fixed by the tag (the tag is the index
-// of the body type in Bodies, tag 0 being "no body"); a default-constructed or reset value has tag
-// 0. Copying a value copies its body.
+// A message tag and the body it owns. The body's type is fixed by the tag (the tag is the position
+// of the body type in Bodies, counting from 1); tag 0 means no body. A default-constructed or
+// reset value has tag 0. Copying a value copies its body.
 template <typename TagT, typename... Bodies>
 class TaggedValue {
  public:
@@ -313,40 +315,58 @@ class TaggedValue {
   TaggedValue() = default;
   // A default body for tag; a tag outside the set is a caller's bug and leaves tag 0.
   explicit TaggedValue(Tag tag) {
-    if (static_cast<uint32_t>(tag) >= kTagCount) {
+    const auto tag_value = static_cast<uint32_t>(tag);
+    if (tag_value >= kTagCount) {
       CheckFailed();
       return;
     }
-    EmplaceDefault(static_cast<uint32_t>(tag), std::make_index_sequence<kTagCount>());
+    body_ = Table<>::kNew[tag_value]();
+    tag_ = tag_value;
   }
   // A copy of body under tag; a body that is not tag's type is a caller's bug and leaves tag 0.
   template <typename Body, typename = std::enable_if_t<(std::is_same_v<Body, Bodies> || ...)>>
-  TaggedValue(Tag tag, Body body) {
+  TaggedValue(Tag tag, const Body& body) {
     if (static_cast<uint32_t>(tag) != TagOf<Body>()) {
       CheckFailed();
       return;
     }
-    body_.template emplace<Body>(std::move(body));
+    body_ = new Body(body);
+    tag_ = TagOf<Body>();
   }
+  TaggedValue(const TaggedValue& other)
+      : tag_(other.tag_), body_(Table<>::kCopy[other.tag_](other.body_)) {}
+  TaggedValue(TaggedValue&& other) noexcept : tag_(other.tag_), body_(other.body_) {
+    other.tag_ = 0;
+    other.body_ = nullptr;
+  }
+  TaggedValue& operator=(TaggedValue other) noexcept {
+    std::swap(tag_, other.tag_);
+    std::swap(body_, other.body_);
+    return *this;
+  }
+  ~TaggedValue() { Reset(); }
 
-  Tag tag() const { return static_cast<Tag>(body_.index()); }
-  // The body when it has type Body (that is, when the tag is Body's), else null.
+  Tag tag() const { return static_cast<Tag>(tag_); }
+  // The body when the tag is Body's, else null.
   template <typename Body>
   Body* As() {
-    return std::get_if<Body>(&body_);
+    return tag_ != 0 && tag_ == TagOf<Body>() ? static_cast<Body*>(body_) : nullptr;
   }
   template <typename Body>
   const Body* As() const {
-    return std::get_if<Body>(&body_);
+    return tag_ != 0 && tag_ == TagOf<Body>() ? static_cast<const Body*>(body_) : nullptr;
   }
   // Releases the body; the tag becomes 0.
-  void Reset() { body_.template emplace<0>(); }
+  void Reset() {
+    Table<>::kDelete[tag_](body_);
+    tag_ = 0;
+    body_ = nullptr;
+  }
 
   // Writes the tag, then the body.
   bool Encode(FieldWriter& out) const {
-    const uint32_t tag_value = static_cast<uint32_t>(body_.index());
-    EncodeField(out, tag_value);
-    return std::visit([&out](const auto& body) { return EncodeBody(out, body); }, body_);
+    EncodeField(out, tag_);
+    return Table<>::kEncode[tag_](body_, out);
   }
   // Resets, reads the tag, allocates the body for it and decodes the body. An unknown tag fails;
   // a body allocated before a failure stays in this value.
@@ -355,7 +375,9 @@ class TaggedValue {
     uint32_t tag_value = 0;
     if (!DecodeField(in, tag_value)) return false;
     if (tag_value >= kTagCount) return false;
-    return DecodeBody(tag_value, in, std::make_index_sequence<kTagCount>());
+    body_ = Table<>::kNew[tag_value]();
+    tag_ = tag_value;
+    return Table<>::kDecode[tag_](body_, in);
   }
   bool Encode(BufferPtr& buffer) const {
     FieldWriter out(buffer);
@@ -368,7 +390,7 @@ class TaggedValue {
     return ok;
   }
 
-  // The tag whose body type is Body.
+  // The tag whose body type is Body; 0 for a type that is not a body of this set.
   template <typename Body>
   static constexpr uint32_t TagOf() {
     constexpr bool kMatches[] = {std::is_same_v<Body, Bodies>...};
@@ -378,44 +400,83 @@ class TaggedValue {
     return 0;
   }
 
-  // Calls visit(body) with the body (std::monostate for tag 0) and returns its result.
+  // Calls visit with the body (a std::monostate for tag 0) and returns its result.
   template <typename Visit>
   decltype(auto) VisitBody(Visit&& visit) const {
-    return std::visit(std::forward<Visit>(visit), body_);
+    using Result = decltype(visit(std::declval<const std::monostate&>()));
+    return VisitAt<Result>(visit, std::make_index_sequence<kTagCount>());
   }
 
  private:
-  using Storage = std::variant<std::monostate, Bodies...>;
-
-  static bool EncodeBody(FieldWriter&, const std::monostate&) { return true; }
-  template <typename Body>
-  static bool EncodeBody(FieldWriter& out, const Body& body) {
-    return EncodeField(out, body);
-  }
-
-  template <size_t... I>
-  void EmplaceDefault(uint32_t tag_value, std::index_sequence<I...>) {
-    (void)((tag_value == I && (body_.template emplace<I>(), true)) || ...);
-  }
   template <size_t I>
-  bool DecodeAlternative(FieldReader& in) {
-    auto& body = body_.template emplace<I>();
+  using BodyAt = std::tuple_element_t<I, std::tuple<std::monostate, Bodies...>>;
+
+  template <size_t I>
+  static void* NewAt() {
     if constexpr (I == 0) {
-      (void)body;
-      (void)in;
-      return true;
+      return nullptr;
     } else {
-      return DecodeField(in, body);
+      return new BodyAt<I>();
     }
   }
-  template <size_t... I>
-  bool DecodeBody(uint32_t tag_value, FieldReader& in, std::index_sequence<I...>) {
-    bool ok = false;
-    (void)((tag_value == I && (ok = DecodeAlternative<I>(in), true)) || ...);
-    return ok;
+  template <size_t I>
+  static void* CopyAt(const void* body) {
+    if constexpr (I == 0) {
+      return nullptr;
+    } else {
+      return new BodyAt<I>(*static_cast<const BodyAt<I>*>(body));
+    }
+  }
+  template <size_t I>
+  static void DeleteAt(void* body) {
+    if constexpr (I != 0) delete static_cast<BodyAt<I>*>(body);
+  }
+  template <size_t I>
+  static bool EncodeAt(const void* body, FieldWriter& out) {
+    if constexpr (I == 0) {
+      return true;
+    } else {
+      return EncodeField(out, *static_cast<const BodyAt<I>*>(body));
+    }
+  }
+  template <size_t I>
+  static bool DecodeAt(void* body, FieldReader& in) {
+    if constexpr (I == 0) {
+      return true;
+    } else {
+      return DecodeField(in, *static_cast<BodyAt<I>*>(body));
+    }
+  }
+  template <typename Result, typename Visit, size_t... I>
+  Result VisitAt(Visit& visit, std::index_sequence<I...>) const {
+    using Call = Result (*)(const void*, Visit&);
+    static constexpr Call kCalls[] = {&VisitOne<I, Result, Visit>...};
+    return kCalls[tag_](body_, visit);
+  }
+  template <size_t I, typename Result, typename Visit>
+  static Result VisitOne(const void* body, Visit& visit) {
+    if constexpr (I == 0) {
+      return visit(std::monostate{});
+    } else {
+      return visit(*static_cast<const BodyAt<I>*>(body));
+    }
   }
 
-  Storage body_;
+  // One function per tag for each operation on the type-erased body. A template so that the
+  // tables are defined in the header for every instantiation.
+  template <typename Indices = std::make_index_sequence<kTagCount>>
+  struct Table;
+  template <size_t... I>
+  struct Table<std::index_sequence<I...>> {
+    static constexpr void* (*kNew[])() = {&NewAt<I>...};
+    static constexpr void* (*kCopy[])(const void*) = {&CopyAt<I>...};
+    static constexpr void (*kDelete[])(void*) = {&DeleteAt<I>...};
+    static constexpr bool (*kEncode[])(const void*, FieldWriter&) = {&EncodeAt<I>...};
+    static constexpr bool (*kDecode[])(void*, FieldReader&) = {&DecodeAt<I>...};
+  };
+
+  uint32_t tag_ = 0;
+  void* body_ = nullptr;  // Owned: a BodyAt<tag_>, made by kNew or kCopy; null for tag 0.
 };
 
 // Connector to HA agent.
