@@ -1,0 +1,244 @@
+#include "ha-agent/agent_session.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "ha-agent/message_format.h"
+#include "orvel/frame.h"
+#include "orvel/message_text.h"
+#include "sync/last_error.h"
+
+namespace vexil::tools {
+namespace {
+
+// A frame announcing more than this is taken as garbage rather than waited for.
+constexpr uint32_t kMaxFrameBytes = 64u << 20;
+// Received messages kept for expect; the oldest are forgotten beyond this.
+constexpr size_t kMaxArrivals = 10000;
+// How long one network wait lasts while the input has nothing for us.
+constexpr int kServeSliceMs = 20;
+constexpr size_t kReceiveChunk = 64 * 1024;
+
+std::string HexBytes(const uint8_t* data, size_t size, size_t shown) {
+  std::string out;
+  for (size_t i = 0; i < size && i < shown; ++i) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%s%02X", i == 0 ? "" : " ", data[i]);
+    out += hex;
+  }
+  if (size > shown) out += " ...";
+  return out;
+}
+
+}  // namespace
+
+AgentSession::AgentSession(AgentOptions options, std::ostream* out)
+    : options_(std::move(options)), out_(out) {}
+
+bool AgentSession::Start() {
+  if (!service_.started()) {
+    Error("the socket service did not start");
+    return false;
+  }
+  std::string error;
+  if (!listener_.Listen(options_.address, options_.port, &error)) {
+    Error("cannot listen on " + options_.address + ":" + std::to_string(options_.port) + ": " +
+          error);
+    return false;
+  }
+  Event("listening", "-- listening on " + options_.address + ":" + std::to_string(port()),
+        "\"address\":" + JsonString(options_.address) + ",\"port\":" + std::to_string(port()));
+  return true;
+}
+
+int AgentSession::Run(LineSource* input) {
+  for (;;) {
+    ServeOnce(0);
+    std::string line;
+    const NextLine next = input->Next(kServeSliceMs, &line);
+    if (next == NextLine::kEnd) return kExitOk;
+    if (next == NextLine::kNone) continue;
+    AgentCommand command;
+    std::string error;
+    if (!ParseCommand(line, &command, &error)) {
+      Error(error);
+      if (options_.strict) return kExitBadUsage;
+      continue;
+    }
+    const Outcome outcome = Execute(command);
+    if (outcome == Outcome::kQuit) return kExitOk;
+    if (outcome == Outcome::kFailed) return kExitFailed;
+  }
+}
+
+AgentSession::Outcome AgentSession::Execute(const AgentCommand& command) {
+  switch (command.kind) {
+    case CommandKind::kNothing:
+      return Outcome::kNext;
+    case CommandKind::kSend:
+      return SendFrames(command.messages);
+    case CommandKind::kRaw:
+      return SendRaw(command.bytes);
+    case CommandKind::kWait:
+      ServeUntil(Clock::now() + std::chrono::milliseconds(command.milliseconds));
+      return Outcome::kNext;
+    case CommandKind::kExpect:
+      return Expect(command) ? Outcome::kNext : Outcome::kFailed;
+    case CommandKind::kClose:
+      if (stream_.is_open()) DropConnection("connection closed by the agent", "agent");
+      return Outcome::kNext;
+    case CommandKind::kReset:
+      arrivals_.clear();
+      return Outcome::kNext;
+    case CommandKind::kQuit:
+      if (stream_.is_open()) DropConnection("connection closed by the agent", "agent");
+      return Outcome::kQuit;
+    case CommandKind::kHelp:
+      *out_ << CommandHelp() << std::flush;
+      return Outcome::kNext;
+  }
+  return Outcome::kNext;
+}
+
+AgentSession::Outcome AgentSession::SendFrames(const std::vector<AgentMsg>& messages) {
+  if (!stream_.is_open()) {
+    Error("no connector is connected (expect Register waits for one)");
+    return options_.strict ? Outcome::kFailed : Outcome::kNext;
+  }
+  // Requests of one command go out in one send, as one agent write.
+  BufferPtr frames;
+  for (const AgentMsg& message : messages) WriteFrame(frames, message);
+  if (stream_.SendAll(frames.Data(), frames.Size()) != IoResult::kDone) {
+    DropConnection("send failed: " + TcpStream::LastErrorText(), "error");
+    return options_.strict ? Outcome::kFailed : Outcome::kNext;
+  }
+  for (const AgentMsg& message : messages) {
+    Event("sent", "-> " + CompactText(message), JsonMembers(message));
+  }
+  return Outcome::kNext;
+}
+
+AgentSession::Outcome AgentSession::SendRaw(const std::vector<uint8_t>& bytes) {
+  if (!stream_.is_open()) {
+    Error("no connector is connected (expect Register waits for one)");
+    return options_.strict ? Outcome::kFailed : Outcome::kNext;
+  }
+  if (stream_.SendAll(bytes.data(), bytes.size()) != IoResult::kDone) {
+    DropConnection("send failed: " + TcpStream::LastErrorText(), "error");
+    return options_.strict ? Outcome::kFailed : Outcome::kNext;
+  }
+  const std::string hex = HexBytes(bytes.data(), bytes.size(), bytes.size());
+  Event("sent-raw", "-> raw " + std::to_string(bytes.size()) + " bytes: " + hex,
+        "\"bytes\":" + JsonString(hex));
+  return Outcome::kNext;
+}
+
+bool AgentSession::Expect(const AgentCommand& command) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(command.milliseconds);
+  for (;;) {
+    // Expectations follow arrival order: what came before the match is taken with it.
+    const auto match = std::find_if(arrivals_.begin(), arrivals_.end(), [&](const Arrival& a) {
+      return TagName(a.message.tag()) == command.name &&
+             a.line.find(command.contains) != std::string::npos;
+    });
+    if (match != arrivals_.end()) {
+      arrivals_.erase(arrivals_.begin(), match + 1);
+      return true;
+    }
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) break;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+    ServeOnce(static_cast<int>(std::min<long long>(left.count() + 1, kServeSliceMs)));
+  }
+  Error("expected " + command.name +
+        (command.contains.empty() ? "" : " containing \"" + command.contains + "\"") + " within " +
+        std::to_string(command.milliseconds) + " ms; it did not come");
+  return false;
+}
+
+void AgentSession::ServeUntil(Clock::time_point deadline) {
+  for (Clock::time_point now = Clock::now(); now < deadline; now = Clock::now()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+    ServeOnce(static_cast<int>(std::min<long long>(left.count() + 1, kServeSliceMs)));
+  }
+}
+
+void AgentSession::ServeOnce(int timeout_ms) {
+  if (!stream_.is_open()) {
+    if (listener_.Accept(timeout_ms, &stream_) == IoResult::kDone) {
+      inbox_.Clear();
+      Event("connected", "-- connection from " + stream_.peer(),
+            "\"peer\":" + JsonString(stream_.peer()));
+    }
+    return;
+  }
+  inbox_.Reserve(kReceiveChunk);
+  size_t received = 0;
+  switch (stream_.Receive(inbox_.Data() + inbox_.Size(), kReceiveChunk, timeout_ms, &received)) {
+    case IoResult::kDone:
+      inbox_.Append(nullptr, static_cast<unsigned>(received));
+      HandleFrames();
+      break;
+    case IoResult::kTimedOut:
+      break;
+    case IoResult::kClosed:
+      DropConnection("connection closed by the connector", "connector");
+      break;
+    case IoResult::kFailed:
+      DropConnection("connection failed: " + TcpStream::LastErrorText(), "error");
+      break;
+  }
+}
+
+void AgentSession::HandleFrames() {
+  for (;;) {
+    if (inbox_.Size() >= 4) {
+      uint32_t length = 0;
+      std::copy(inbox_.Data(), inbox_.Data() + 4, reinterpret_cast<uint8_t*>(&length));
+      if (length > kMaxFrameBytes) {
+        Error("frame of " + std::to_string(length) +
+              " bytes announced; taken as garbage: " + HexBytes(inbox_.Data(), inbox_.Size(), 16));
+        DropConnection("connection closed by the agent after a malformed frame", "agent");
+        return;
+      }
+    }
+    // Shown when the frame turns out malformed: the bytes as they were before the reader ran.
+    const std::string head = HexBytes(inbox_.Data(), inbox_.Size(), 16);
+    ConnectorMsg message;
+    if (!ReadFrame(message, inbox_)) {
+      if (LastErrorCode() == kErrorIncompleteFrame) return;
+      Error("malformed frame from the connector (error " + std::to_string(LastErrorCode()) +
+            "): " + head);
+      DropConnection("connection closed by the agent after a malformed frame", "agent");
+      return;
+    }
+    std::string line = CompactText(message);
+    Event("received", "<- " + line, JsonMembers(message));
+    if (arrivals_.size() >= kMaxArrivals) arrivals_.pop_front();
+    arrivals_.push_back({std::move(message), std::move(line)});
+  }
+}
+
+void AgentSession::DropConnection(const std::string& reason, const char* by) {
+  stream_.Close();
+  inbox_.Clear();
+  Event("closed", "-- " + reason,
+        std::string("\"by\":\"") + by + "\",\"reason\":" + JsonString(reason));
+}
+
+void AgentSession::Event(const std::string& kind, const std::string& text,
+                         const std::string& json_members) {
+  if (options_.json) {
+    *out_ << "{\"event\":\"" << kind << "\"" << (json_members.empty() ? "" : ",") << json_members
+          << "}\n";
+  } else {
+    *out_ << text << '\n';
+  }
+  out_->flush();
+}
+
+void AgentSession::Error(const std::string& text) {
+  Event("error", "!! " + text, "\"text\":" + JsonString(text));
+}
+
+}  // namespace vexil::tools
