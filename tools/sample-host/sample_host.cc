@@ -1,0 +1,140 @@
+// sample-host: a console program that integrates VexilConn.dll the way a game server does.
+//
+//   sample-host.exe -GSID:7 -HAPORT:8990 -HAIP:127.0.0.1 [--run-seconds N] [--warn-seconds N]
+//
+// It hands its whole command line to VexilInitConn (the connector picks out its own options),
+// starts the connector with a HostCallback, sends a warning now and then, and stops after N
+// seconds, or without --run-seconds when its standard input ends. Lines typed on standard input:
+// "warn TEXT" sends a warning, "status" prints the connector's status.
+#include "sync/win32.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cwchar>
+#include <iostream>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "sample_game.h"
+#include "vexilconn/vexilconn.h"
+
+namespace {
+
+std::atomic<bool> g_stop_requested{false};
+
+BOOL WINAPI OnConsoleControl(DWORD) {
+  g_stop_requested = true;
+  return TRUE;
+}
+
+void Say(const std::string& line) {
+  std::printf("sample-host: %s\n", line.c_str());
+  std::fflush(stdout);
+}
+
+void SendWarning(int32_t code, const std::string& text, const std::string& extra) {
+  const int queued = VexilSendWarningMsg(code, text.c_str(), extra.c_str(), 1, 0);
+  Say("warning " + std::to_string(code) + " \"" + text +
+      "\": " + (queued == vexil::kWarningQueued ? "queued" : "not connected, dropped"));
+}
+
+// Standard input, read on a thread of its own. The thread is detached because a blocking read
+// cannot be interrupted; it only touches the flags and the queue below, which live for the
+// whole process.
+struct InputLines {
+  std::mutex mutex;
+  std::string pending;  // guarded by mutex: one command line not yet handled
+  std::atomic<bool> ended{false};
+};
+
+void ReadInput(InputLines* input) {
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::lock_guard<std::mutex> guard(input->mutex);
+    input->pending = line;
+  }
+  input->ended = true;
+}
+
+bool ParseSeconds(const wchar_t* text, int* seconds) {
+  wchar_t* end = nullptr;
+  const long value = std::wcstol(text, &end, 10);
+  if (end == text || *end != L'\0' || value < 0 || value > 86400) return false;
+  *seconds = static_cast<int>(value);
+  return true;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  int run_seconds = -1;
+  int warn_seconds = 4;
+  for (int i = 1; i + 1 < argc; ++i) {
+    const std::wstring arg = argv[i];
+    if ((arg == L"--run-seconds" && !ParseSeconds(argv[i + 1], &run_seconds)) ||
+        (arg == L"--warn-seconds" && !ParseSeconds(argv[i + 1], &warn_seconds))) {
+      Say("bad number after an option; usage: sample-host.exe -GSID:N -HAPORT:8990 "
+          "-HAIP:ADDRESS [--run-seconds N] [--warn-seconds N]");
+      return 2;
+    }
+  }
+
+  const int init = VexilInitConn(argc, argv);
+  if (init != vexil::kInitOk) {
+    Say("VexilInitConn refused the command line (" + std::to_string(init) +
+        "); give -GSID:N -HAPORT:8990 -HAIP:ADDRESS");
+    return 2;
+  }
+  static sample::SampleGame game;  // outlives the connector's worker, as the library requires
+  const int run = VexilRunConn(&game);
+  if (run != vexil::kRunStarted) {
+    Say("VexilRunConn failed (" + std::to_string(run) + ")");
+    return 1;
+  }
+  Say("connector started, status " + std::to_string(VexilGetStatus()));
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+
+  static InputLines input;
+  std::thread(ReadInput, &input).detach();
+
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  Clock::time_point next_second = start + std::chrono::seconds(1);
+  int32_t last_status = VexilGetStatus();
+  int elapsed = 0;
+  int warnings = 0;
+  while (!g_stop_requested) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const int32_t status = VexilGetStatus();
+    if (status != last_status) {
+      Say("status " + std::to_string(last_status) + " -> " + std::to_string(status));
+      last_status = status;
+    }
+    std::string line;
+    {
+      std::lock_guard<std::mutex> guard(input.mutex);
+      line.swap(input.pending);
+    }
+    if (line.rfind("warn ", 0) == 0) SendWarning(3000, line.substr(5), "typed");
+    if (line == "status") Say("status " + std::to_string(status));
+    if (run_seconds < 0 && input.ended) break;
+    if (Clock::now() < next_second) continue;
+    next_second += std::chrono::seconds(1);
+    game.Tick();
+    ++elapsed;
+    if (warn_seconds > 0 && elapsed % warn_seconds == 0 && status == vexil::StatusConnected) {
+      SendWarning(1001 + warnings % 2, warnings % 2 ? "tick overrun" : "low memory",
+                  "after " + std::to_string(elapsed) + " s");
+      ++warnings;
+    }
+    if (run_seconds >= 0 && elapsed >= run_seconds) break;
+  }
+  Say("stopping after " + std::to_string(elapsed) + " s, " + std::to_string(game.calls()) +
+      " requests served");
+  VexilStopConn();
+  Say("stopped, status " + std::to_string(VexilGetStatus()));
+  return 0;
+}
