@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <new>
 
 namespace vexil {
 
@@ -69,6 +70,9 @@ void ZothBuffer::Consume(unsigned n) {
 
 void ZothBuffer::MakeRoom(size_t n) {
   const size_t live = held();
+  // On a 32-bit system live + n can wrap to a block smaller than promised: fail as the
+  // allocator does when memory runs out.
+  if (n > SIZE_MAX - live) throw std::bad_alloc();
   if (capacity_ - live >= n && begin_ >= live) {
     std::memmove(block_.get(), block_.get() + begin_, live);
   } else {

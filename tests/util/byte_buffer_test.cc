@@ -1,5 +1,6 @@
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -97,6 +98,17 @@ TEST(ByteBufferTest, OversizedConsumeAndCommitNeverReachOutsideTheBlock) {
   EXPECT_LE(buffer.Size(), Capacity(buffer));
   EXPECT_EQ(std::memcmp(buffer.Data(), "de", 2), 0);
 }
+
+#ifdef _WIN32
+// Held bytes plus the request do not fit a 32-bit size: that must fail as exhausted memory does
+// (the allocation failure cannot leave Zoth.dll, so the process ends), never promise room that
+// the block does not have.
+TEST(ByteBufferDeathTest, ARequestBeyondTheAddressSpaceEndsTheProcess) {
+  BufferPtr buffer;
+  AppendText(buffer, "de");
+  EXPECT_DEATH(buffer.Reserve(0xFFFFFFFFu), "bad_alloc");
+}
+#endif
 
 }  // namespace
 }  // namespace vexil
