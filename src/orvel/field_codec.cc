@@ -16,11 +16,16 @@ template <typename Text>
 bool DecodeCountedText(FieldReader& in, Text& value, uint32_t count) {
   using Unit = typename Text::value_type;
   if (in.Left() / sizeof(Unit) < count) return false;
-  value.clear();
-  if (count > 0) {
-    value.resize(count);
-    in.Read(&value[0], static_cast<unsigned>(count * sizeof(Unit)));
-  }
+  // Copied bytewise into the units: the wire bytes need not be aligned for Unit.
+  value.resize(count);
+  in.Read(value.data(), static_cast<unsigned>(count * sizeof(Unit)));
+  return true;
+}
+
+bool DecodeCountedText(FieldReader& in, std::string& value, uint32_t count) {
+  if (in.Left() < count) return false;
+  value.assign(reinterpret_cast<const char*>(in.Data()), count);
+  in.Skip(count);
   return true;
 }
 

@@ -17,6 +17,7 @@
 #ifndef VEXIL_ORVEL_FIELD_CODEC_H_
 #define VEXIL_ORVEL_FIELD_CODEC_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -47,6 +48,11 @@ class FieldWriter {
     if (n != 0) std::memcpy(cursor_, source, n);
     cursor_ += n;
     room_ -= n;
+  }
+
+  // Makes room for n more bytes now, so that writes up to that total need no further growth.
+  void Expect(unsigned n) {
+    if (n > room_) Grow(n);
   }
 
   // Makes every byte written so far held by the buffer.
@@ -217,8 +223,17 @@ bool EncodeField(FieldWriter& out, const std::vector<T>& list) {
     out.Write(list.data(), static_cast<unsigned>(count * sizeof(T)));
     return true;
   } else {
-    for (const T& element : list) {
-      if (!EncodeField(out, element)) return false;
+    if (list.empty()) return true;
+    const unsigned before = out.Size();
+    if (!EncodeField(out, list.front())) return false;
+    // The other elements are taken to be the size of the first: one reservation for the list
+    // instead of a growth step every time the room runs out. Capped, so an odd first element
+    // cannot reserve wildly.
+    constexpr uint64_t kMaxExpected = 16u << 20;
+    const uint64_t expected = uint64_t{out.Size() - before} * (count - 1);
+    out.Expect(static_cast<unsigned>(std::min(expected, kMaxExpected)));
+    for (size_t i = 1; i < list.size(); ++i) {
+      if (!EncodeField(out, list[i])) return false;
     }
     return true;
   }

@@ -369,14 +369,21 @@ class TaggedValue {
     return Table<>::kEncode[tag_](body_, out);
   }
   // Resets, reads the tag, allocates the body for it and decodes the body. An unknown tag fails;
-  // a body allocated before a failure stays in this value.
+  // a body allocated before a failure stays in this value. A body of the same tag already held is
+  // cleared and reused rather than released and allocated again, which comes to the same value.
   bool Decode(FieldReader& in) {
-    Reset();
     uint32_t tag_value = 0;
-    if (!DecodeField(in, tag_value)) return false;
-    if (tag_value >= kTagCount) return false;
-    body_ = Table<>::kNew[tag_value]();
-    tag_ = tag_value;
+    if (!DecodeField(in, tag_value) || tag_value >= kTagCount) {
+      Reset();
+      return false;
+    }
+    if (tag_value == tag_) {
+      Table<>::kClear[tag_](body_);
+    } else {
+      Reset();
+      body_ = Table<>::kNew[tag_value]();
+      tag_ = tag_value;
+    }
     return Table<>::kDecode[tag_](body_, in);
   }
   bool Encode(BufferPtr& buffer) const {
@@ -432,6 +439,10 @@ class TaggedValue {
     if constexpr (I != 0) delete static_cast<BodyAt<I>*>(body);
   }
   template <size_t I>
+  static void ClearAt(void* body) {
+    if constexpr (I != 0) ResetFields(*static_cast<BodyAt<I>*>(body));
+  }
+  template <size_t I>
   static bool EncodeAt(const void* body, FieldWriter& out) {
     if constexpr (I == 0) {
       return true;
@@ -471,6 +482,7 @@ class TaggedValue {
     static constexpr void* (*kNew[])() = {&NewAt<I>...};
     static constexpr void* (*kCopy[])(const void*) = {&CopyAt<I>...};
     static constexpr void (*kDelete[])(void*) = {&DeleteAt<I>...};
+    static constexpr void (*kClear[])(void*) = {&ClearAt<I>...};
     static constexpr bool (*kEncode[])(const void*, FieldWriter&) = {&EncodeAt<I>...};
     static constexpr bool (*kDecode[])(void*, FieldReader&) = {&DecodeAt<I>...};
   };

@@ -165,5 +165,31 @@ TEST(Messages, FailedDecodeKeepsTheAllocatedBody) {
   EXPECT_EQ(buffer.Size(), 1u);  // the name's count was consumed, its one byte was not
 }
 
+TEST(Messages, DecodingIntoAHeldBodyLeavesNothingOfTheEarlierMessage) {
+  Order first;
+  first.serial = 1;
+  first.name = "a long order name that is not a small string";
+  first.argument = "arg";
+  first.context = "ctx";
+  BufferPtr buffer;
+  WriteFrame(buffer, AgentMsg(AgentTag::kOrder, first));
+  Order second;
+  second.name = "b";
+  WriteFrame(buffer, AgentMsg(AgentTag::kOrder, second));
+  // A third Order cut short after its name: the fields behind it must read as defaults.
+  const uint8_t cut[] = {19, 0, 0, 0, 6, 0, 0, 0, 3, 0, 0, 0, 1, 0, 0, 0, 'c', 0, 0};
+  buffer.Append(cut, sizeof cut);
+
+  AgentMsg message;
+  ASSERT_TRUE(ReadFrame(message, buffer));
+  ASSERT_TRUE(ReadFrame(message, buffer));
+  EXPECT_EQ(ToText(message), ToText(AgentMsg(AgentTag::kOrder, second)));
+  EXPECT_FALSE(ReadFrame(message, buffer));
+  Order expected;
+  expected.serial = 3;
+  expected.name = "c";
+  EXPECT_EQ(ToText(message), ToText(AgentMsg(AgentTag::kOrder, expected)));
+}
+
 }  // namespace
 }  // namespace vexil
