@@ -2,23 +2,35 @@
 
 namespace vexil {
 
+namespace {
+
+// The read and write notifications of both buffered classes: the base rule for a reported error,
+// then the buffer transfer, whose failure goes to OnError with the event's own error code.
+template <typename Buffered>
+int ReadIntoBuffer(Buffered& socket, int error) {
+  if (!socket.Socket::OnRead(error)) return 0;
+  if (socket.FillReceiveBuffer()) return 1;
+  return socket.OnError(FD_READ, error);
+}
+
+template <typename Buffered>
+int WriteFromBuffer(Buffered& socket, int error) {
+  if (!socket.Socket::OnWrite(error)) return 0;
+  if (socket.FlushSend()) return 1;
+  return socket.OnError(FD_WRITE, error);
+}
+
+}  // namespace
+
 void StreamBufferedSocket::Close() {
   receive_buffer_.Clear();
   send_buffers_.clear();
   Socket::Close();
 }
 
-int StreamBufferedSocket::OnRead(int error) {
-  if (!Socket::OnRead(error)) return 0;
-  if (FillReceiveBuffer()) return 1;
-  return OnError(FD_READ, error);
-}
+int StreamBufferedSocket::OnRead(int error) { return ReadIntoBuffer(*this, error); }
 
-int StreamBufferedSocket::OnWrite(int error) {
-  if (!Socket::OnWrite(error)) return 0;
-  if (FlushSend()) return 1;
-  return OnError(FD_WRITE, error);
-}
+int StreamBufferedSocket::OnWrite(int error) { return WriteFromBuffer(*this, error); }
 
 int StreamBufferedSocket::FillReceiveBuffer() { return ReceivePending(handle(), receive_buffer_); }
 
@@ -35,17 +47,9 @@ void StringBufferedSocket::Close() {
   Socket::Close();
 }
 
-int StringBufferedSocket::OnRead(int error) {
-  if (!Socket::OnRead(error)) return 0;
-  if (FillReceiveBuffer()) return 1;
-  return OnError(FD_READ, error);
-}
+int StringBufferedSocket::OnRead(int error) { return ReadIntoBuffer(*this, error); }
 
-int StringBufferedSocket::OnWrite(int error) {
-  if (!Socket::OnWrite(error)) return 0;
-  if (FlushSend()) return 1;
-  return OnError(FD_WRITE, error);
-}
+int StringBufferedSocket::OnWrite(int error) { return WriteFromBuffer(*this, error); }
 
 int StringBufferedSocket::FillReceiveBuffer() { return ReceivePending(handle(), receive_text_); }
 

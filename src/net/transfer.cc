@@ -21,6 +21,20 @@ int SwitchToBlocking(SOCKET handle) {
   return 1;
 }
 
+// The blocking loop of ReceiveAll and SendAll: one call per remaining length, no retry; a closed
+// connection or any error fails.
+template <typename Bytes, typename Call>
+int TransferAll(SOCKET handle, Bytes* rest, unsigned length, Call call) {
+  if (!SwitchToBlocking(handle)) return 0;
+  while (length > 0) {
+    const int n = call(handle, rest, ClampToInt(length), 0);
+    if (n <= 0) return 0;
+    rest += n;
+    length -= static_cast<unsigned>(n);
+  }
+  return 1;
+}
+
 // The number of bytes the socket holds for reading, through FIONREAD.
 int PendingCount(SOCKET handle, unsigned* count) {
   u_long dwToRead = 0;
@@ -63,27 +77,11 @@ int TrySend(SOCKET handle, const void* source, unsigned length, unsigned* sent) 
 }
 
 int ReceiveAll(SOCKET handle, void* destination, unsigned length) {
-  if (!SwitchToBlocking(handle)) return 0;
-  char* rest = static_cast<char*>(destination);
-  while (length > 0) {
-    const int n = ::recv(handle, rest, ClampToInt(length), 0);
-    if (n <= 0) return 0;
-    rest += n;
-    length -= static_cast<unsigned>(n);
-  }
-  return 1;
+  return TransferAll(handle, static_cast<char*>(destination), length, ::recv);
 }
 
 int SendAll(SOCKET handle, const void* source, unsigned length) {
-  if (!SwitchToBlocking(handle)) return 0;
-  const char* rest = static_cast<const char*>(source);
-  while (length > 0) {
-    const int n = ::send(handle, rest, ClampToInt(length), 0);
-    if (n <= 0) return 0;
-    rest += n;
-    length -= static_cast<unsigned>(n);
-  }
-  return 1;
+  return TransferAll(handle, static_cast<const char*>(source), length, ::send);
 }
 
 int ReceivePending(SOCKET handle, ByteBuffer* buffer) {

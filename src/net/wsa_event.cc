@@ -1,30 +1,21 @@
 #include "net/wsa_event.h"
 
+#include "sync/win32.h"
+
 #include "sync/check.h"
 
 namespace vexil {
 
-WsaEvent::WsaEvent() : handle_(::WSACreateEvent()) {
-  if (handle_ == WSA_INVALID_EVENT) CheckFailed();
-}
+WsaEvent::WsaEvent() { AdoptNew(::WSACreateEvent()); }
 
 WsaEvent::~WsaEvent() {
-  if (handle_ == WSA_INVALID_EVENT) return;
-  if (!::WSACloseEvent(handle_)) CheckFailed();
-  handle_ = WSA_INVALID_EVENT;
+  if (GetHandle() == nullptr) return;
+  // Closed here with the WinSock call, so the base destructor finds nothing left to close.
+  if (!::WSACloseEvent(Detach())) CheckFailed();
 }
 
-HANDLE WsaEvent::GetHandle() const { return handle_; }
+int WsaEvent::Set() { return ::WSASetEvent(GetHandle()); }
 
-BOOL WsaEvent::Lock(DWORD timeout) {
-  const DWORD result = ::WaitForSingleObject(handle_, timeout);
-  return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
-}
-
-BOOL WsaEvent::Unlock() { return TRUE; }
-
-BOOL WsaEvent::Set() { return ::WSASetEvent(handle_); }
-
-BOOL WsaEvent::Reset() { return ::WSAResetEvent(handle_); }
+int WsaEvent::Reset() { return ::WSAResetEvent(GetHandle()); }
 
 }  // namespace vexil

@@ -1,32 +1,25 @@
-// WsaEvent: a manual-reset WinSock event object that sockets' network events are signalled on.
-// Windows build only.
+// WsaEvent: the manual-reset WinSock event object that sockets' network events are signalled on,
+// waitable like any WaitableObject. Windows build only.
 #ifndef VEXIL_NET_WSA_EVENT_H_
 #define VEXIL_NET_WSA_EVENT_H_
 
-#include "sync/win32.h"
+#include "sync/waitable_object.h"
 
 namespace vexil {
 
-class WsaEvent {
+class WsaEvent : public WaitableObject {
  public:
   // Creates the event, not signalled; a failure is an internal check.
   WsaEvent();
-  WsaEvent(const WsaEvent&) = delete;
-  WsaEvent& operator=(const WsaEvent&) = delete;
-  // Closes the event; a failure is an internal check.
-  virtual ~WsaEvent();
+  // Closes the event with WSACloseEvent; a failure is an internal check.
+  ~WsaEvent() override;
 
-  virtual HANDLE GetHandle() const;
-  // Waits up to timeout milliseconds for the event; TRUE when it is signalled.
-  virtual BOOL Lock(DWORD timeout);
-  // Nothing to give back for an event: always 1.
-  virtual BOOL Unlock();
+  // Waiting on an event takes nothing that needs giving back.
+  int Unlock() override { return 1; }
 
-  BOOL Set();
-  BOOL Reset();
-
- private:
-  WSAEVENT handle_ = WSA_INVALID_EVENT;  // Owned.
+  // WSASetEvent and WSAResetEvent; TRUE on success.
+  int Set();
+  int Reset();
 };
 
 }  // namespace vexil

@@ -1,0 +1,212 @@
+#include "net/socket_handler.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/loopback.h"
+#include "orvel/frame.h"
+#include "orvel/message_text.h"
+#include "support/check_recorder.h"
+
+namespace vexil {
+namespace {
+
+constexpr long kAllEvents = 1023;
+
+// Records every notification; the results and the connector-like deletion on error are set by
+// the test.
+class RecordingHandler : public SocketHandler {
+ public:
+  int OnAgentMessage(StreamBufferedSocket*, AgentMsg& message) override {
+    calls.push_back(ToText(message));
+    return message_result;
+  }
+  int OnSocketError(StreamBufferedSocket* socket, int event, int error) override {
+    calls.push_back("error " + std::to_string(event) + " " + std::to_string(error));
+    // As the connector does: the socket is gone when the notification returns.
+    if (delete_on_error && socket == AttachedSocket()) delete DetachSocket();
+    return error_result;
+  }
+  int OnWrite(StreamBufferedSocket* socket, int error) override {
+    calls.push_back("write");
+    return SocketHandler::OnWrite(socket, error);
+  }
+
+  std::vector<std::string> calls;
+  int message_result = 1;
+  int error_result = 1;
+  bool delete_on_error = false;
+};
+
+std::string Frame(int32_t value) {
+  BufferPtr buffer;
+  EXPECT_TRUE(WriteFrame(buffer, AgentMsg(AgentTag::kCheckRequest, CheckRequest{value})));
+  return std::string(reinterpret_cast<const char*>(buffer.Data()), buffer.Size());
+}
+
+std::string Message(int32_t value) { return "CheckRequest(value=" + std::to_string(value) + ")"; }
+
+class SocketHandlerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto client = std::make_unique<StreamBufferedSocket>();
+    ASSERT_TRUE(testing::ConnectPair("127.0.0.20", *client, peer_));
+    client_ = client.get();
+    ASSERT_EQ(1, handler_.AttachSocket(client.release(), kAllEvents));
+    // The first signal reports the connection writable.
+    Signal();
+    handler_.calls.clear();
+  }
+
+  // Sends bytes from the peer and waits until they are pending on the attached socket.
+  void Deliver(const std::string& bytes) {
+    ASSERT_TRUE(testing::SendBytes(peer_, bytes));
+    ASSERT_TRUE(testing::WaitPending(client_->handle(), static_cast<unsigned>(bytes.size())));
+  }
+  // What the connection worker does on every signal of the event.
+  void Signal() {
+    ASSERT_EQ(1, handler_.Event().Lock(5000));
+    ASSERT_EQ(1, handler_.Event().Reset());
+    handler_.OnSignaled();
+  }
+  // Signals until an error notification arrived, bounded.
+  void SignalUntilError() {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      Signal();
+      if (!handler_.calls.empty() && handler_.calls.back().rfind("error", 0) == 0) return;
+    }
+    FAIL() << "no error notification";
+  }
+
+  RecordingHandler handler_;
+  StreamBufferedSocket* client_ = nullptr;  // Owned by handler_.
+  Socket peer_;
+};
+
+TEST_F(SocketHandlerTest, DeliversCompleteFramesAndKeepsAnIncompleteTail) {
+  const std::string third = Frame(3);
+  Deliver(Frame(1) + Frame(2) + third.substr(0, 5));
+  Signal();
+  EXPECT_EQ((std::vector<std::string>{Message(1), Message(2)}), handler_.calls);
+  EXPECT_EQ(5u, client_->ReceiveBuffer().Size());
+  Deliver(third.substr(5));
+  Signal();
+  EXPECT_EQ((std::vector<std::string>{Message(1), Message(2), Message(3)}), handler_.calls);
+  EXPECT_EQ(0u, client_->ReceiveBuffer().Size());
+}
+
+TEST_F(SocketHandlerTest, AFrameArrivingBytewiseIsDeliveredWithItsLastByte) {
+  const std::string frame = Frame(7);
+  for (size_t i = 0; i + 1 < frame.size(); ++i) {
+    Deliver(frame.substr(i, 1));
+    Signal();
+    ASSERT_TRUE(handler_.calls.empty()) << i;
+  }
+  Deliver(frame.substr(frame.size() - 1));
+  Signal();
+  EXPECT_EQ(std::vector<std::string>{Message(7)}, handler_.calls);
+}
+
+TEST_F(SocketHandlerTest, ZeroFromTheMessageNotificationLeavesLaterFramesForTheNextRead) {
+  handler_.message_result = 0;
+  Deliver(Frame(1) + Frame(2));
+  Signal();
+  EXPECT_EQ(std::vector<std::string>{Message(1)}, handler_.calls);
+  EXPECT_EQ(Frame(2).size(), client_->ReceiveBuffer().Size());
+  handler_.message_result = 1;
+  Deliver(Frame(3));
+  Signal();
+  EXPECT_EQ((std::vector<std::string>{Message(1), Message(2), Message(3)}), handler_.calls);
+}
+
+TEST_F(SocketHandlerTest, FramesAreDeliveredBeforeTheGracefulClose) {
+  ASSERT_TRUE(testing::SendBytes(peer_, Frame(1) + Frame(2)));
+  peer_.Close();
+  SignalUntilError();
+  EXPECT_EQ((std::vector<std::string>{Message(1), Message(2), "error 32 0"}), handler_.calls);
+}
+
+TEST_F(SocketHandlerTest, AResetCloseCarriesTheResetError) {
+  ASSERT_TRUE(testing::SendBytes(*client_, "unread"));
+  ASSERT_TRUE(testing::WaitPending(peer_.handle(), 6));
+  // Closing with unread bytes resets the connection.
+  testing::SetAbortiveClose(peer_);
+  peer_.Close();
+  handler_.delete_on_error = true;
+  SignalUntilError();
+  ASSERT_EQ(1u, handler_.calls.size());
+  // Wine reports the reset as a graceful close.
+  EXPECT_EQ(testing::RunningUnderWine() ? "error 32 0" : "error 32 10054", handler_.calls[0]);
+  EXPECT_EQ(nullptr, handler_.AttachedSocket());
+}
+
+TEST_F(SocketHandlerTest, MalformedFrameIsFinalEvenWhenTheNotificationDeletesTheSocket) {
+  // The length announces one byte more than the frame holds; the next byte makes it malformed.
+  std::string frame = Frame(1);
+  frame[0] = static_cast<char>(frame[0] + 1);
+  Deliver(frame);
+  Signal();
+  EXPECT_TRUE(handler_.calls.empty());
+  // Detached, the socket keeps its bytes; attached again, read and write come in one enumeration.
+  std::unique_ptr<StreamBufferedSocket> socket(handler_.DetachSocket());
+  Deliver("x");
+  ASSERT_EQ(1, handler_.AttachSocket(socket.release(), kAllEvents));
+  handler_.delete_on_error = true;
+  Signal();
+  // The error returns 1, but nothing runs after it: no write handling, no use of the socket.
+  EXPECT_EQ(std::vector<std::string>{"error 1 11"}, handler_.calls);
+  EXPECT_EQ(nullptr, handler_.AttachedSocket());
+}
+
+class CountedSocket : public StreamBufferedSocket {
+ public:
+  explicit CountedSocket(int* destroyed) : destroyed_(destroyed) {}
+  ~CountedSocket() override { ++*destroyed_; }
+
+ private:
+  int* destroyed_;
+};
+
+TEST_F(SocketHandlerTest, FailedAttachLeavesTheAttachedSocketAndAnotherReplacesIt) {
+  testing::CheckRecorder recorder;
+  int destroyed = 0;
+  auto unopened = std::make_unique<CountedSocket>(&destroyed);
+  EXPECT_EQ(0, handler_.AttachSocket(unopened.get(), kAllEvents));
+  EXPECT_EQ(0, handler_.AttachSocket(nullptr, kAllEvents));
+  EXPECT_EQ(client_, handler_.AttachedSocket());
+  EXPECT_EQ(1, handler_.AttachSocket(client_, kAllEvents));
+  EXPECT_EQ(client_, handler_.AttachedSocket());
+
+  auto other = std::make_unique<CountedSocket>(&destroyed);
+  Socket otherPeer;
+  ASSERT_TRUE(testing::ConnectPair("127.0.0.21", *other, otherPeer));
+  std::unique_ptr<StreamBufferedSocket> previous(handler_.DetachSocket());
+  ASSERT_EQ(1, handler_.AttachSocket(previous.get(), kAllEvents));
+  previous.release();
+  ASSERT_EQ(1, handler_.AttachSocket(other.release(), kAllEvents));
+  EXPECT_EQ(0, destroyed);
+  delete handler_.DetachSocket();
+  EXPECT_EQ(1, destroyed);
+  EXPECT_EQ(nullptr, handler_.DetachSocket());
+  EXPECT_EQ(1, recorder.count());
+  unopened.reset();
+  EXPECT_EQ(2, destroyed);
+}
+
+TEST_F(SocketHandlerTest, EventBitsFollowThePerEventRule) {
+  testing::CheckRecorder recorder;
+  EXPECT_EQ(1, handler_.HandleEvent(client_, 0, 0));
+  EXPECT_EQ(1, handler_.HandleEvent(client_, FD_OOB, 0));
+  EXPECT_EQ(1, handler_.HandleEvent(client_, FD_QOS, 10050));
+  EXPECT_EQ(1, handler_.HandleEvent(client_, FD_CLOSE, 0));
+  EXPECT_EQ(0, recorder.count());
+  EXPECT_EQ(1, handler_.HandleEvent(client_, FD_READ | FD_CLOSE, 0));
+  EXPECT_EQ(1, recorder.count());
+  EXPECT_EQ((std::vector<std::string>{"error 64 10050", "error 32 0"}), handler_.calls);
+}
+
+}  // namespace
+}  // namespace vexil
