@@ -1,0 +1,25 @@
+// The library's exports and its two process-wide objects.
+#include "host/agent_connector.h"
+#include "log/conn_log.h"
+#include "vexilconn/vexilconn.h"
+
+namespace {
+
+// Defined together so that their order is fixed: the log first, then the connector that writes
+// to it; destroyed in the reverse order at unload.
+vexil::ConnLog g_conn_log;
+vexil::AgentConnector g_connector(&g_conn_log);
+
+}  // namespace
+
+extern "C" {
+
+int VEXILCONN_CALL VexilInitConn(int argc, const wchar_t* const* argv) {
+  return g_connector.InitConn(argc, argv);
+}
+
+int VEXILCONN_CALL VexilGetConfigFileName(void) { return 0; }
+
+int32_t VEXILCONN_CALL VexilGetStatus(void) { return g_connector.GetStatus(); }
+
+}  // extern "C"

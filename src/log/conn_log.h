@@ -1,0 +1,69 @@
+// The connector's own log file: one file per library load, one timestamped line per Write.
+#ifndef VEXIL_LOG_CONN_LOG_H_
+#define VEXIL_LOG_CONN_LOG_H_
+
+#include <cstdint>
+
+#include "sync/critical_section.h"
+#include "sync/scoped_lock.h"
+
+namespace vexil {
+
+// A local wall-clock time, as the system reports it.
+struct LogTime {
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+};
+
+// Returns the current local time. Called on any thread that writes.
+using LogClock = LogTime (*)();
+
+class ConnLog {
+ public:
+  // Buffer sizes in wide characters, terminator included.
+  static constexpr int kPathSize = 100;
+  static constexpr int kModulePathSize = 256;
+  static constexpr int kMessageSize = 1024;
+  // The level a missing or empty ERRLEVEL key gives.
+  static constexpr int32_t kDefaultLevel = 2;
+
+  // The library's writer: the system's local time, and the profile "VexilConnConfig.INI" where the
+  // system looks it up (the Windows directory).
+  ConnLog();
+  // The same with a given clock and profile file (a full path), so tests need neither the real time
+  // nor the Windows directory. The file name is still taken from the process's executable.
+  ConnLog(LogClock clock, const wchar_t* profile_path);
+  ConnLog(const ConnLog&) = delete;
+  ConnLog& operator=(const ConnLog&) = delete;
+  ~ConnLog() = default;
+
+  // Appends one line if level is not above the configured level. format is a wide printf format:
+  // wide string arguments take %ls. The message is cut to kMessageSize - 1 characters. A file that
+  // cannot be opened drops the line silently.
+  void Write(int32_t level, const wchar_t* format, ...);
+
+  // The full path of this load's log file.
+  const wchar_t* path() const { return path_; }
+  int32_t level() const { return level_; }
+
+ private:
+  friend class ScopedLock<ConnLog>;
+  void Lock() { lock_.Enter(); }
+  void Unlock() { lock_.Leave(); }
+
+  LogClock clock_;
+  wchar_t path_[kPathSize];
+  wchar_t module_path_[kModulePathSize];
+  int32_t level_;
+  // Held only around the open, write and close of one line; innermost lock of the system.
+  CriticalSection lock_;
+};
+
+}  // namespace vexil
+
+#endif  // VEXIL_LOG_CONN_LOG_H_

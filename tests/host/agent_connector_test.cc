@@ -1,0 +1,140 @@
+#include "host/agent_connector.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <io.h>
+
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <string>
+
+#include "host/file_bytes.h"
+#include "support/check_recorder.h"
+#include "sync/check.h"
+#include "sync/scoped_lock.h"
+#include "sync/win32.h"
+
+namespace vexil {
+namespace {
+
+using std::chrono::seconds;
+
+LogTime FixedTime() { return LogTime{2024, 3, 5, 7, 9, 3, 45}; }
+
+// Sends standard output (descriptor 1) to a file while it lives, and gives back its bytes. Text
+// mode, like a console: wide output is converted to bytes and line feeds become CR LF.
+class StdoutCapture {
+ public:
+  StdoutCapture() {
+    wchar_t directory[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, directory);
+    path_ = std::wstring(directory) + L"agent_connector_test_stdout.txt";
+    std::fflush(stdout);
+    saved_ = ::_dup(1);
+    const int file = ::_wopen(path_.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, 0600);
+    ::_dup2(file, 1);
+    ::_close(file);
+  }
+  StdoutCapture(const StdoutCapture&) = delete;
+  StdoutCapture& operator=(const StdoutCapture&) = delete;
+  ~StdoutCapture() {
+    Restore();
+    ::_wunlink(path_.c_str());
+  }
+  std::string Bytes() {
+    Restore();
+    return testing::FileBytes(path_.c_str());
+  }
+
+ private:
+  void Restore() {
+    if (saved_ < 0) return;
+    std::fflush(stdout);
+    ::_dup2(saved_, 1);
+    ::_close(saved_);
+    saved_ = -1;
+  }
+  std::wstring path_;
+  int saved_ = -1;
+};
+
+class AgentConnectorTest : public ::testing::Test {
+ protected:
+  AgentConnectorTest() : log_(&FixedTime, L"c:\\no such directory\\none.ini"), connector_(&log_) {
+    ::DeleteFileW(log_.path());
+  }
+  ~AgentConnectorTest() override { ::DeleteFileW(log_.path()); }
+
+  int Init(std::initializer_list<const wchar_t*> args) {
+    const std::vector<const wchar_t*> argv(args);
+    return connector_.InitConn(static_cast<int>(argv.size()), argv.data());
+  }
+
+  ConnLog log_;
+  AgentConnector connector_;
+};
+
+TEST_F(AgentConnectorTest, ResultCodesAndStoredSettings) {
+  EXPECT_EQ(StatusIdle, connector_.GetStatus());
+  EXPECT_EQ(kInitOk, Init({L"srv"}));
+  EXPECT_EQ(kInitBadOptions, Init({L"srv", L"-GSID:12", L"-HAPORT:8000", L"x", L"y"}));
+  EXPECT_EQ(12, connector_.settings().gsid);
+  EXPECT_EQ(kInitOk, Init({L"C:\\GSIDsrv\\game.exe", L"-GSID:13", L"-HAPORT:8000",
+                           L"-HAIP:10.0.0.1", L"x"}));
+  const ConnSettings settings = connector_.settings();
+  EXPECT_EQ(13, settings.gsid);
+  EXPECT_EQ(8000, settings.haport);
+  EXPECT_EQ(L"10.0.0.1", settings.haip);
+  EXPECT_EQ(StatusIdle, connector_.GetStatus());
+  EXPECT_EQ(std::string(), testing::FileBytes(log_.path())) << "nothing to log";
+}
+
+TEST_F(AgentConnectorTest, NoUseVexilLogsPrintsAndDisables) {
+  StdoutCapture console;
+  EXPECT_EQ(kInitOk, Init({L"srv", L"-NOUSEVEXIL"}));
+  EXPECT_EQ("_NOUSEVEXIL_ ACTIVATED\r\n", console.Bytes());
+  EXPECT_EQ(StatusDisabled, connector_.GetStatus());
+  EXPECT_EQ("VexilConn[05_07:09:03:045] = _NOUSEVEXIL_ ACTIVATED\r\n",
+            testing::FileBytes(log_.path()));
+}
+
+TEST_F(AgentConnectorTest, StatusIsReadWhileAnotherThreadHoldsTheLock) {
+  ScopedLock<AgentConnector> guard(&connector_, true);
+  auto status = std::async(std::launch::async, [this] { return connector_.GetStatus(); });
+  ASSERT_EQ(std::future_status::ready, status.wait_for(seconds(10)));
+  EXPECT_EQ(StatusIdle, status.get());
+}
+
+// While a check is being raised, whether another thread can take the connector lock.
+AgentConnector* g_probed = nullptr;
+int g_probes = 0;
+bool g_lock_was_free = false;
+
+LONG CALLBACK ProbeLockAtCheck(EXCEPTION_POINTERS* info) {
+  if (info->ExceptionRecord->ExceptionCode != kCheckFailureCode) return EXCEPTION_CONTINUE_SEARCH;
+  ++g_probes;
+  auto taken =
+      std::async(std::launch::async, [] { ScopedLock<AgentConnector> guard(g_probed, true); });
+  g_lock_was_free = taken.wait_for(seconds(5)) == std::future_status::ready;
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+TEST_F(AgentConnectorTest, BadArgumentVectorsRaiseTheCheckWithoutTheLock) {
+  g_probed = &connector_;
+  g_probes = 0;
+  void* handler = ::AddVectoredExceptionHandler(1, &ProbeLockAtCheck);
+  g_lock_was_free = false;
+  EXPECT_EQ(kInitBadOptions, connector_.InitConn(2, nullptr));
+  EXPECT_TRUE(g_lock_was_free);
+  g_lock_was_free = false;
+  const wchar_t* const with_null[] = {L"srv", L"-GSID:1", nullptr, L"-HAIP:h", L"x"};
+  EXPECT_EQ(kInitBadOptions, connector_.InitConn(5, with_null));
+  EXPECT_TRUE(g_lock_was_free);
+  ::RemoveVectoredExceptionHandler(handler);
+  EXPECT_EQ(2, g_probes);
+  EXPECT_EQ(0, connector_.settings().gsid) << "nothing was read";
+}
+
+}  // namespace
+}  // namespace vexil

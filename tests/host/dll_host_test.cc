@@ -1,0 +1,262 @@
+// A host of VexilConn.dll: loads it at run time and uses nothing but the public header, as a game
+// server built with the same toolchain would.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/file_bytes.h"
+#include "vexilconn/vexilconn.h"
+
+namespace {
+
+using vexil::testing::FileBytes;
+
+std::wstring ExecutablePath() {
+  wchar_t path[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return path;
+}
+
+// The directory of this program, where the build puts VexilConn.dll and Zoth.dll.
+std::wstring ProgramDirectory() {
+  const std::wstring path = ExecutablePath();
+  return path.substr(0, path.rfind(L'\\') + 1);
+}
+
+// One load of the library: a fresh connector and log writer, unloaded again at the end.
+class Library {
+ public:
+  Library()
+      : module_(::LoadLibraryExW((ProgramDirectory() + L"VexilConn.dll").c_str(), nullptr,
+                                 LOAD_WITH_ALTERED_SEARCH_PATH)) {}
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+  ~Library() {
+    if (module_ != nullptr) ::FreeLibrary(module_);
+  }
+
+  bool loaded() const { return module_ != nullptr; }
+  FARPROC Find(const char* name) const { return ::GetProcAddress(module_, name); }
+
+  int InitConn(const std::vector<const wchar_t*>& argv) const {
+    return Get<VexilInitConnFn>("VexilInitConn")(static_cast<int>(argv.size()), argv.data());
+  }
+  int32_t GetStatus() const { return Get<VexilGetStatusFn>("VexilGetStatus")(); }
+  int GetConfigFileName() const {
+    return Get<VexilGetConfigFileNameFn>("VexilGetConfigFileName")();
+  }
+
+ private:
+  template <typename Function>
+  Function Get(const char* name) const {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(Find(name)));
+  }
+  HMODULE module_;
+};
+
+// The log file a load at time t writes: c:\LOG\VexilConn\<program>_YYYYMMDD_HHMM.log.
+std::wstring LogPathAt(const SYSTEMTIME& t) {
+  std::wstring name = ExecutablePath();
+  name = name.substr(name.rfind(L'\\') + 1);
+  name = name.substr(0, name.rfind(L'.'));
+  wchar_t path[MAX_PATH];
+  std::swprintf(path, MAX_PATH, L"c:\\LOG\\VexilConn\\%ls_%04d%02d%02d_%02d%02d.log", name.c_str(),
+                t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute);
+  return path;
+}
+
+// The profile file where the system looks for VexilConnConfig.INI; removed before and after each
+// test, so that the library sees no profile unless a test writes one.
+class DllHostTest : public ::testing::Test {
+ protected:
+  DllHostTest() {
+    wchar_t windows[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    profile_ = std::wstring(windows) + L"\\VexilConnConfig.INI";
+    RemoveProfile();
+  }
+  ~DllHostTest() override { RemoveProfile(); }
+
+  void RemoveProfile() {
+    ::DeleteFileW(profile_.c_str());
+    // Drops the system's cached copy of the profile.
+    ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, L"VexilConnConfig.INI");
+  }
+
+  std::wstring profile_;
+};
+
+TEST_F(DllHostTest, ExportsTheThreeNamesUndecorated) {
+  Library library;
+  ASSERT_TRUE(library.loaded()) << ::GetLastError();
+  EXPECT_NE(nullptr, library.Find("VexilInitConn"));
+  EXPECT_NE(nullptr, library.Find("VexilGetStatus"));
+  EXPECT_NE(nullptr, library.Find("VexilGetConfigFileName"));
+  EXPECT_EQ(nullptr, library.Find("_VexilInitConn"));
+  EXPECT_EQ(nullptr, library.Find("VexilRunConn")) << "no export without a worker behind it";
+}
+
+TEST_F(DllHostTest, StartupOptionResults) {
+  const struct {
+    std::vector<const wchar_t*> argv;
+    int result;
+  } cases[] = {
+      {{L"srv"}, vexil::kInitOk},
+      {{L"srv", L"-GSID:12", L"-HAPORT:8000", L"-HAIP:10.0.0.1", L"x"}, vexil::kInitOk},
+      {{L"srv", L"-GSID:12", L"-HAPORT:8000", L"x", L"y"}, vexil::kInitBadOptions},
+      {{L"srv", L"-GSID:0", L"-HAPORT:8000", L"-HAIP:10.0.0.1", L"x"}, vexil::kInitBadOptions},
+      {{L"srv", L"-GSID:12abc", L"-HAPORT:8000", L"-HAIP:10.0.0.1", L"x"}, vexil::kInitOk},
+      {{L"C:\\GSIDsrv\\game.exe", L"-GSID:12", L"-HAPORT:8000", L"-HAIP:10.0.0.1", L"x"},
+       vexil::kInitOk},
+      {{L"srv", L"-GSID:12", L"-HAPORT:8000", L"-HAIP:10.0.0.1"}, vexil::kInitBadOptions},
+      {{L"srv", L"NOUSEVEXIL"}, vexil::kInitBadOptions},
+      {{L"srv", L"-CNFGFILE:c:\\vexil.cfg", L"-GSID:1", L"-HAPORT:2", L"-HAIP:h"}, vexil::kInitOk},
+  };
+  Library library;
+  ASSERT_TRUE(library.loaded());
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.result, library.InitConn(c.argv)) << c.argv[1];
+    EXPECT_EQ(vexil::StatusIdle, library.GetStatus()) << c.argv[1];
+  }
+  EXPECT_EQ(0, library.GetConfigFileName());
+}
+
+TEST_F(DllHostTest, NoUseVexilAnywhereAfterTheProgramDisables) {
+  const std::vector<std::vector<const wchar_t*>> lines = {
+      {L"srv", L"-NOUSEVEXIL"},
+      {L"srv", L"-GSID:12", L"/NOUSEVEXIL", L"-HAIP:10.0.0.1", L"x", L"y"},
+  };
+  for (const auto& argv : lines) {
+    Library library;
+    ASSERT_TRUE(library.loaded());
+    EXPECT_EQ(vexil::StatusIdle, library.GetStatus()) << "a fresh load";
+    EXPECT_EQ(vexil::kInitOk, library.InitConn(argv));
+    EXPECT_EQ(vexil::StatusDisabled, library.GetStatus());
+    EXPECT_EQ(0, library.GetConfigFileName());
+  }
+}
+
+// Whether the log file of the library's load time grew by exactly one "_NOUSEVEXIL_" line.
+struct LogProbe {
+  std::wstring path;
+  std::string added;
+};
+
+LogProbe LoadAndDisable() {
+  SYSTEMTIME before;
+  ::GetLocalTime(&before);
+  const std::string old_bytes = FileBytes(LogPathAt(before).c_str());
+  Library library;
+  SYSTEMTIME after;
+  ::GetLocalTime(&after);
+  if (before.wMinute != after.wMinute) return LoadAndDisable();  // loaded across a minute
+  EXPECT_TRUE(library.loaded());
+  EXPECT_EQ(vexil::kInitOk, library.InitConn({L"srv", L"-NOUSEVEXIL"}));
+  const std::string bytes = FileBytes(LogPathAt(before).c_str());
+  return LogProbe{LogPathAt(before), bytes.substr(std::min(old_bytes.size(), bytes.size()))};
+}
+
+TEST_F(DllHostTest, WithoutProfileTheLineIsLogged) {
+  const LogProbe probe = LoadAndDisable();
+  const std::string& line = probe.added;
+  // VexilConn[DD_HH:MM:SS:mmm] = _NOUSEVEXIL_ ACTIVATED, then CR LF.
+  ASSERT_EQ(53u, line.size()) << line;
+  EXPECT_EQ("VexilConn[", line.substr(0, 10));
+  for (size_t i : {10u, 11u, 13u, 14u, 16u, 17u, 19u, 20u, 22u, 23u, 24u}) {
+    EXPECT_TRUE(line[i] >= '0' && line[i] <= '9') << i;
+  }
+  EXPECT_EQ('_', line[12]);
+  EXPECT_EQ(':', line[15]);
+  EXPECT_EQ(':', line[18]);
+  EXPECT_EQ(':', line[21]);
+  EXPECT_EQ("] = _NOUSEVEXIL_ ACTIVATED\r\n", line.substr(25));
+}
+
+TEST_F(DllHostTest, ErrLevelZeroWritesNothing) {
+  ASSERT_TRUE(::WritePrivateProfileStringW(L"LOG", L"ERRLEVEL", L"0", L"VexilConnConfig.INI"));
+  EXPECT_EQ("", LoadAndDisable().added);
+}
+
+// Holds the C runtime's lock on stdout, which the library and this program share: a library call
+// that prints waits inside the call until the lock is released.
+class StdoutHold {
+ public:
+  StdoutHold() { ::_lock_file(stdout); }
+  StdoutHold(const StdoutHold&) = delete;
+  StdoutHold& operator=(const StdoutHold&) = delete;
+  ~StdoutHold() { Release(); }
+  void Release() {
+    if (held_) ::_unlock_file(stdout);
+    held_ = false;
+  }
+
+ private:
+  bool held_ = true;
+};
+
+// A thread that runs one call; joined (with a bound) by its owner.
+class Call {
+ public:
+  template <typename Function>
+  explicit Call(Function function) : function_(function) {
+    thread_ = ::CreateThread(nullptr, 0, &Run, this, 0, nullptr);
+  }
+  Call(const Call&) = delete;
+  Call& operator=(const Call&) = delete;
+  ~Call() {
+    ::WaitForSingleObject(thread_, 10000);
+    ::CloseHandle(thread_);
+  }
+  bool Finished(DWORD milliseconds) { return ::WaitForSingleObject(thread_, milliseconds) == 0; }
+  int result() const { return result_; }
+
+ private:
+  static DWORD WINAPI Run(void* self) {
+    Call* call = static_cast<Call*>(self);
+    call->result_ = call->function_();
+    return 0;
+  }
+  std::function<int()> function_;
+  HANDLE thread_;
+  int result_ = -1;
+};
+
+TEST_F(DllHostTest, StatusIsReadWhileAnotherThreadHoldsTheConnectorLock) {
+  SYSTEMTIME loaded;
+  ::GetLocalTime(&loaded);
+  Library library;
+  ASSERT_TRUE(library.loaded());
+  const std::wstring log_path = LogPathAt(loaded);
+  const size_t old_size = FileBytes(log_path.c_str()).size();
+
+  StdoutHold hold;
+  // Writes its log line, then waits to print, holding the connector lock all the while.
+  Call disabling([&library] { return library.InitConn({L"srv", L"-NOUSEVEXIL"}); });
+  bool logged = false;
+  for (int i = 0; i < 1000 && !logged; ++i) {
+    logged = FileBytes(log_path.c_str()).find("_NOUSEVEXIL_", old_size) != std::string::npos;
+    if (!logged) ::Sleep(10);
+  }
+  ASSERT_TRUE(logged);
+  EXPECT_FALSE(disabling.Finished(0));
+
+  Call waiting([&library] { return library.InitConn({L"srv"}); });
+  EXPECT_FALSE(waiting.Finished(300)) << "the connector lock is held";
+  Call reading([&library] { return library.GetStatus(); });
+  ASSERT_TRUE(reading.Finished(10000));
+  EXPECT_EQ(vexil::StatusIdle, reading.result());
+
+  hold.Release();
+  ASSERT_TRUE(disabling.Finished(10000));
+  ASSERT_TRUE(waiting.Finished(10000));
+  EXPECT_EQ(vexil::kInitOk, disabling.result());
+  EXPECT_EQ(vexil::StatusDisabled, library.GetStatus());
+}
+
+}  // namespace
