@@ -27,7 +27,8 @@ class EventSelector {
 
   // WSAEventSelect (handle, event, mask); 1 on success.
   int EventSelect(SOCKET handle, long mask);
-  WsaEvent& Event() { return event_; }
+  // The event that attached sockets signal; the waiter resets it before OnSignaled.
+  WsaEvent& NetworkEvent() { return event_; }
 
  protected:
   // Not deleted through this class: slot 0 stays OnSignaled.
