@@ -156,28 +156,18 @@ bool DecodeShortText(FieldReader& in, CharBuffer& value) {
   return DecodeCharBuffer(in, value, count);
 }
 
-namespace {
-
-template <typename Text>
-bool PutShort(BufferPtr& buffer, const Text& value) {
-  FieldWriter out(buffer);
-  return EncodeShortText(out, value);
+bool PutShortText(BufferPtr& buffer, const std::string& value) {
+  return WriteWith(buffer, [&value](FieldWriter& out) { return EncodeShortText(out, value); });
 }
-
-template <typename Text>
-bool GetShort(Text& value, BufferPtr& buffer) {
-  FieldReader in(buffer);
-  const bool ok = DecodeShortText(in, value);
-  buffer.Consume(in.Consumed());
-  return ok;
+bool GetShortText(std::string& value, BufferPtr& buffer) {
+  return ReadWith(buffer, [&value](FieldReader& in) { return DecodeShortText(in, value); });
 }
-
-}  // namespace
-
-bool PutShortText(BufferPtr& buffer, const std::string& value) { return PutShort(buffer, value); }
-bool GetShortText(std::string& value, BufferPtr& buffer) { return GetShort(value, buffer); }
-bool PutShortText(BufferPtr& buffer, const CharBuffer& value) { return PutShort(buffer, value); }
-bool GetShortText(CharBuffer& value, BufferPtr& buffer) { return GetShort(value, buffer); }
+bool PutShortText(BufferPtr& buffer, const CharBuffer& value) {
+  return WriteWith(buffer, [&value](FieldWriter& out) { return EncodeShortText(out, value); });
+}
+bool GetShortText(CharBuffer& value, BufferPtr& buffer) {
+  return ReadWith(buffer, [&value](FieldReader& in) { return DecodeShortText(in, value); });
+}
 
 void ResetField(std::string& value) { value.clear(); }
 void ResetField(std::u16string& value) { value.clear(); }

@@ -289,21 +289,33 @@ std::enable_if_t<orvel_detail::IsRecord<T>::value> ResetField(T& record) {
   }
 }
 
+// Runs encode(FieldWriter&) at the end of buffer; the bytes it wrote are held afterwards.
+template <typename Encode>
+bool WriteWith(BufferPtr& buffer, Encode&& encode) {
+  FieldWriter out(buffer);
+  return encode(out);
+}
+// Runs decode(FieldReader&) on the front of buffer, then consumes what it read, whether or not it
+// succeeded.
+template <typename Decode>
+bool ReadWith(BufferPtr& buffer, Decode&& decode) {
+  FieldReader in(buffer);
+  const bool ok = decode(in);
+  buffer.Consume(in.Consumed());
+  return ok;
+}
+
 // One field written at the end of buffer. Only writers that can refuse a value return false.
 template <typename T>
 bool PutField(BufferPtr& buffer, const T& value) {
-  FieldWriter out(buffer);
-  return EncodeField(out, value);
+  return WriteWith(buffer, [&value](FieldWriter& out) { return EncodeField(out, value); });
 }
 // One field read from the front of buffer: true when it was read and its bytes consumed. On
 // false the buffer has lost what the reader consumed before it failed (nothing, for fixed-width
 // types; the count, for a text longer than what is held).
 template <typename T>
 bool GetField(T& value, BufferPtr& buffer) {
-  FieldReader in(buffer);
-  const bool ok = DecodeField(in, value);
-  buffer.Consume(in.Consumed());
-  return ok;
+  return ReadWith(buffer, [&value](FieldReader& in) { return DecodeField(in, value); });
 }
 
 bool PutShortText(BufferPtr& buffer, const std::string& value);

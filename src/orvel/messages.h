@@ -387,14 +387,10 @@ class TaggedValue {
     return Table<>::kDecode[tag_](body_, in);
   }
   bool Encode(BufferPtr& buffer) const {
-    FieldWriter out(buffer);
-    return Encode(out);
+    return WriteWith(buffer, [this](FieldWriter& out) { return Encode(out); });
   }
   bool Decode(BufferPtr& buffer) {
-    FieldReader in(buffer);
-    const bool ok = Decode(in);
-    buffer.Consume(in.Consumed());
-    return ok;
+    return ReadWith(buffer, [this](FieldReader& in) { return Decode(in); });
   }
 
   // The tag whose body type is Body; 0 for a type that is not a body of this set.
