@@ -94,6 +94,15 @@ int ConnectText(Socket& socket, const Text& host, uint16_t port) {
   return socket.ConnectAddress(AsSockAddr(&sockAddr), kSockAddrLength);
 }
 
+// The destination of SendTo for every text form: the emptiness test comes before any conversion,
+// so only a text that is empty as given means broadcast.
+template <typename Text>
+int SendTargetOf(const Text& address, uint16_t port, sockaddr_in* sockAddr) {
+  *sockAddr = MakeSockAddr(INADDR_BROADCAST, port);
+  if (IsEmptyText(address)) return 1;
+  return Socket::ResolveAddress(address, sockAddr, kSockAddrLength, 1);
+}
+
 // Create for every text form: a bind failure closes the new socket but keeps the bind's error.
 template <typename Text>
 int CreateBound(Socket& socket, uint16_t port, int type, const Text& address) {
@@ -325,7 +334,9 @@ int Socket::SendTo(const void* data, int length, const std::string& address, uin
 
 int Socket::SendTo(const void* data, int length, const std::wstring& address, uint16_t port,
                    int flags) {
-  return SendTo(data, length, WideToNarrow(address), port, flags);
+  sockaddr_in sockAddr;
+  if (!ResolveSendTarget(address, port, &sockAddr)) return SOCKET_ERROR;
+  return SendTo(data, length, AsSockAddr(&sockAddr), kSockAddrLength, flags);
 }
 
 int Socket::SendTo(const void* data, int length, uint32_t address, uint16_t port, int flags) {
@@ -404,9 +415,11 @@ int Socket::ResolveAddress(const std::string& host, sockaddr_in* sockAddr, int, 
 }
 
 int Socket::ResolveSendTarget(const std::string& address, uint16_t port, sockaddr_in* sockAddr) {
-  *sockAddr = MakeSockAddr(INADDR_BROADCAST, port);
-  if (address.empty()) return 1;
-  return ResolveAddress(address, sockAddr, kSockAddrLength, 1);
+  return SendTargetOf(address, port, sockAddr);
+}
+
+int Socket::ResolveSendTarget(const std::wstring& address, uint16_t port, sockaddr_in* sockAddr) {
+  return SendTargetOf(address, port, sockAddr);
 }
 
 }  // namespace vexil

@@ -124,8 +124,10 @@ class Socket {
                             int allowLookup);
   static int ResolveAddress(const std::string& host, sockaddr_in* sockAddr, int length,
                             int allowLookup);
-  // The record that SendTo with a text address sends to (empty text: broadcast).
+  // The record that SendTo with a text address sends to (empty text: broadcast). A wide text that
+  // does not convert is WSAEINVAL, never the broadcast address.
   static int ResolveSendTarget(const std::string& address, uint16_t port, sockaddr_in* sockAddr);
+  static int ResolveSendTarget(const std::wstring& address, uint16_t port, sockaddr_in* sockAddr);
 
  private:
   SOCKET handle_ = INVALID_SOCKET;

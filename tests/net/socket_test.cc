@@ -218,6 +218,15 @@ TEST(Socket, DatagramsTravelBetweenTextAddresses) {
   // Wine reports every loopback source as 127.0.0.1.
   EXPECT_EQ(testing::RunningUnderWine() ? "127.0.0.1" : "127.0.0.13", from);
   EXPECT_EQ(senderPort, fromPort);
+  char pong[] = "pong";
+  WSABUF outgoing = {4, pong};
+  ASSERT_EQ(4,
+            sender.SendToEx(&outgoing, 1, ::htonl(0x7F00000D), receiverPort, 0, nullptr, nullptr));
+  WSABUF incoming = {sizeof(data), data};
+  DWORD flags = 0;
+  ASSERT_EQ(4, receiver.ReceiveFromEx(&incoming, 1, &flags, from, fromPort, nullptr, nullptr));
+  EXPECT_EQ("pong", std::string(data, 4));
+  EXPECT_EQ(senderPort, fromPort);
   EXPECT_EQ(SOCKET_ERROR, sender.SendTo("x", 1, kUnresolvableName, receiverPort, 0));
   EXPECT_EQ(WSAEINVAL, ::WSAGetLastError());
 }
@@ -227,8 +236,10 @@ TEST(Socket, EmptySendTargetIsTheBroadcastAddress) {
   ASSERT_EQ(1, Socket::ResolveSendTarget("", 4000, &sockAddr));
   EXPECT_EQ(INADDR_BROADCAST, sockAddr.sin_addr.s_addr);
   EXPECT_EQ(::htons(4000), sockAddr.sin_port);
-  ASSERT_EQ(1, Socket::ResolveSendTarget("127.0.0.13", 4000, &sockAddr));
+  ASSERT_EQ(1, Socket::ResolveSendTarget(std::wstring(L"127.0.0.13"), 4000, &sockAddr));
   EXPECT_EQ(::htonl(0x7F00000D), sockAddr.sin_addr.s_addr);
+  ASSERT_EQ(1, Socket::ResolveSendTarget(std::wstring(), 4000, &sockAddr));
+  EXPECT_EQ(INADDR_BROADCAST, sockAddr.sin_addr.s_addr);
 }
 
 TEST(PickLocalAddress, PrefersTheFirstAddressOutsideTen) {
