@@ -185,6 +185,9 @@ BENCHMARK(BM_OrderDecodeProtobuf);
 // nanoseconds, beside the usual table.
 class FigureReporter : public benchmark::ConsoleReporter {
  public:
+  // Plain text: the table goes to logs as often as to a terminal.
+  FigureReporter() : ConsoleReporter(OO_None) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
