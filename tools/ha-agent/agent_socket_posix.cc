@@ -24,6 +24,17 @@ bool MakeAddress(const std::string& address, uint16_t port, sockaddr_in* addr) {
   return inet_pton(AF_INET, address.c_str(), &addr->sin_addr) == 1;
 }
 
+// A new TCP socket and the address it is for; -1 with a text in *error.
+int OpenSocket(const std::string& address, uint16_t port, sockaddr_in* addr, std::string* error) {
+  if (!MakeAddress(address, port, addr)) {
+    *error = "not an IPv4 address: " + address;
+    return -1;
+  }
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) *error = std::strerror(errno);
+  return fd;
+}
+
 std::string AddressText(const sockaddr_in& addr) {
   char text[INET_ADDRSTRLEN] = {};
   inet_ntop(AF_INET, &addr.sin_addr, text, sizeof(text));
@@ -46,37 +57,11 @@ IoResult WaitReadable(int fd, int timeout_ms) {
 SocketService::SocketService() : started_(true) {}
 SocketService::~SocketService() = default;
 
-TcpStream::~TcpStream() { Close(); }
-
-TcpStream::TcpStream(TcpStream&& other) noexcept
-    : handle_(other.handle_), peer_(std::move(other.peer_)) {
-  other.handle_ = -1;
-}
-
-TcpStream& TcpStream::operator=(TcpStream&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    peer_ = std::move(other.peer_);
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
-bool TcpStream::is_open() const { return handle_ != -1; }
-
 bool TcpStream::Connect(const std::string& address, uint16_t port, std::string* error) {
   Close();
   sockaddr_in addr;
-  if (!MakeAddress(address, port, &addr)) {
-    *error = "not an IPv4 address: " + address;
-    return false;
-  }
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) {
-    *error = LastErrorText();
-    return false;
-  }
+  const int fd = OpenSocket(address, port, &addr, error);
+  if (fd < 0) return false;
   if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
     *error = LastErrorText();
     close(fd);
@@ -135,15 +120,8 @@ TcpListener::~TcpListener() {
 
 bool TcpListener::Listen(const std::string& address, uint16_t port, std::string* error) {
   sockaddr_in addr;
-  if (!MakeAddress(address, port, &addr)) {
-    *error = "not an IPv4 address: " + address;
-    return false;
-  }
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) {
-    *error = TcpStream::LastErrorText();
-    return false;
-  }
+  const int fd = OpenSocket(address, port, &addr, error);
+  if (fd < 0) return false;
   // A restarted agent must be able to listen again while old connections sit in TIME_WAIT.
   const int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));

@@ -21,6 +21,18 @@ bool MakeAddress(const std::string& address, uint16_t port, sockaddr_in* addr) {
   return inet_pton(AF_INET, address.c_str(), &addr->sin_addr) == 1;
 }
 
+// A new TCP socket and the address it is for; INVALID_SOCKET with a text in *error.
+SOCKET OpenSocket(const std::string& address, uint16_t port, sockaddr_in* addr,
+                  std::string* error) {
+  if (!MakeAddress(address, port, addr)) {
+    *error = "not an IPv4 address: " + address;
+    return INVALID_SOCKET;
+  }
+  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) *error = TcpStream::LastErrorText();
+  return s;
+}
+
 std::string AddressText(const sockaddr_in& addr) {
   char text[INET_ADDRSTRLEN] = {};
   inet_ntop(AF_INET, const_cast<in_addr*>(&addr.sin_addr), text, sizeof(text));
@@ -54,37 +66,11 @@ SocketService::~SocketService() {
   if (started_) WSACleanup();
 }
 
-TcpStream::~TcpStream() { Close(); }
-
-TcpStream::TcpStream(TcpStream&& other) noexcept
-    : handle_(other.handle_), peer_(std::move(other.peer_)) {
-  other.handle_ = -1;
-}
-
-TcpStream& TcpStream::operator=(TcpStream&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    peer_ = std::move(other.peer_);
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
-bool TcpStream::is_open() const { return handle_ != -1; }
-
 bool TcpStream::Connect(const std::string& address, uint16_t port, std::string* error) {
   Close();
   sockaddr_in addr;
-  if (!MakeAddress(address, port, &addr)) {
-    *error = "not an IPv4 address: " + address;
-    return false;
-  }
-  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) {
-    *error = LastErrorText();
-    return false;
-  }
+  const SOCKET s = OpenSocket(address, port, &addr, error);
+  if (s == INVALID_SOCKET) return false;
   if (connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
     *error = LastErrorText();
     closesocket(s);
@@ -144,15 +130,8 @@ TcpListener::~TcpListener() {
 
 bool TcpListener::Listen(const std::string& address, uint16_t port, std::string* error) {
   sockaddr_in addr;
-  if (!MakeAddress(address, port, &addr)) {
-    *error = "not an IPv4 address: " + address;
-    return false;
-  }
-  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) {
-    *error = TcpStream::LastErrorText();
-    return false;
-  }
+  const SOCKET s = OpenSocket(address, port, &addr, error);
+  if (s == INVALID_SOCKET) return false;
   int length = sizeof(addr);
   if (bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0 || listen(s, 4) != 0 ||
       getsockname(s, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
