@@ -3,15 +3,16 @@
 //   sample-host.exe -GSID:7 -HAPORT:8990 -HAIP:127.0.0.1 [--run-seconds N] [--warn-seconds N]
 //
 // It hands its whole command line to VexilInitConn (the connector picks out its own options),
-// starts the connector with a HostCallback, sends a warning now and then, and stops after N
-// seconds, or without --run-seconds when its standard input ends. Lines typed on standard input:
-// "warn TEXT" sends a warning, "status" prints the connector's status.
+// starts the connector with a HostCallback, sends a warning every few seconds while connected,
+// and stops cleanly after N seconds or when its standard input ends, whichever comes first.
+// Lines typed on standard input: "warn TEXT" sends a warning, "status" prints the status.
 #include "sync/win32.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cwchar>
+#include <deque>
 #include <iostream>
 #include <mutex>
 #include <string>
@@ -54,7 +55,7 @@ void ReadInput(InputLines* input) {
   while (std::getline(std::cin, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     std::lock_guard<std::mutex> guard(input->mutex);
-    input->pending = line;
+    input->pending.push_back(line);
   }
   input->ended = true;
 }
@@ -113,14 +114,18 @@ int wmain(int argc, wchar_t** argv) {
       Say("status " + std::to_string(last_status) + " -> " + std::to_string(status));
       last_status = status;
     }
-    std::string line;
+    // Read before taking the lines: once ended is seen, every line is already queued.
+    const bool input_ended = input.ended;
+    std::deque<std::string> lines;
     {
       std::lock_guard<std::mutex> guard(input.mutex);
-      line.swap(input.pending);
+      lines.swap(input.pending);
     }
-    if (line.rfind("warn ", 0) == 0) SendWarning(3000, line.substr(5), "typed");
-    if (line == "status") Say("status " + std::to_string(status));
-    if (run_seconds < 0 && input.ended) break;
+    for (const std::string& line : lines) {
+      if (line.rfind("warn ", 0) == 0) SendWarning(3000, line.substr(5), "typed");
+      if (line == "status") Say("status " + std::to_string(status));
+    }
+    if (input_ended && lines.empty()) break;
     if (Clock::now() < next_second) continue;
     next_second += std::chrono::seconds(1);
     game.Tick();
