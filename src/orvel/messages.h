@@ -323,15 +323,17 @@ class TaggedValue {
     body_ = Table<>::kNew[tag_value]();
     tag_ = tag_value;
   }
-  // A copy of body under tag; a body that is not tag's type is a caller's bug and leaves tag 0.
-  template <typename Body, typename = std::enable_if_t<(std::is_same_v<Body, Bodies> || ...)>>
-  TaggedValue(Tag tag, const Body& body) {
-    if (static_cast<uint32_t>(tag) != TagOf<Body>()) {
+  // A copy of body under tag (moved from it, when given an rvalue); a body that is not tag's
+  // type is a caller's bug and leaves tag 0.
+  template <typename Body, typename Plain = std::decay_t<Body>,
+            typename = std::enable_if_t<(std::is_same_v<Plain, Bodies> || ...)>>
+  TaggedValue(Tag tag, Body&& body) {
+    if (static_cast<uint32_t>(tag) != TagOf<Plain>()) {
       CheckFailed();
       return;
     }
-    body_ = new Body(body);
-    tag_ = TagOf<Body>();
+    body_ = new Plain(std::forward<Body>(body));
+    tag_ = TagOf<Plain>();
   }
   TaggedValue(const TaggedValue& other)
       : tag_(other.tag_), body_(Table<>::kCopy[other.tag_](other.body_)) {}

@@ -139,6 +139,9 @@ TEST(Messages, CopyingConstructorKeepsItsOwnBody) {
   ConnectorMsg copy = message;
   copy.As<CountsReply>()->counts.clear();
   EXPECT_EQ(message.As<CountsReply>()->counts.size(), 2u);
+  StatListReply stats{SomeStats()};
+  const ConnectorMsg moved(ConnectorTag::kStatListReply, std::move(stats));
+  EXPECT_EQ(moved.As<StatListReply>()->stats.size(), 2u);
   message.Reset();
   EXPECT_EQ(message.tag(), ConnectorTag::kNone);
   EXPECT_EQ(message.As<CountsReply>(), nullptr);
