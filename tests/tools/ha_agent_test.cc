@@ -343,6 +343,17 @@ TEST(HaAgentCommands, BadLinesAreRefusedWithTheirUsage) {
   EXPECT_TRUE(ParseCommand("expect OrderReply 0x20 map is now", &command, &error)) << error;
 }
 
+TEST(HaAgentCommands, TheShippedExampleScriptsParse) {
+  std::vector<std::string> lines;
+  ASSERT_TRUE(ReadLines(HA_AGENT_EXAMPLES "/demo.script", &lines));
+  ASSERT_FALSE(lines.empty());
+  for (size_t i = 0; i < lines.size(); ++i) {
+    AgentCommand command;
+    std::string error;
+    EXPECT_TRUE(ParseCommand(lines[i], &command, &error)) << "line " << (i + 1) << ": " << error;
+  }
+}
+
 TEST(HaAgentProgram, ABadScriptIsRefusedWholeWithLineNumbers) {
   const std::string script = ::testing::TempDir() + "ha_agent_bad_script.txt";
   const std::string errors = ::testing::TempDir() + "ha_agent_bad_script.err";
