@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "net/socket_service.h"
 
 namespace vexil::testing {
@@ -59,6 +62,20 @@ bool SendBytes(Socket& from, const std::string& bytes) {
       return false;
     }
     done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool ReceiveBytes(Socket& on, unsigned count) {
+  std::vector<char> chunk(65536);
+  while (count > 0) {
+    const int n =
+        on.Receive(chunk.data(), static_cast<int>(std::min<size_t>(count, chunk.size())), 0);
+    if (n <= 0) {
+      ADD_FAILURE() << "receive: " << ::WSAGetLastError() << " with " << count << " bytes to go";
+      return false;
+    }
+    count -= static_cast<unsigned>(n);
   }
   return true;
 }

@@ -22,6 +22,9 @@ bool WaitPending(SOCKET handle, unsigned count);
 // Sends all of bytes from a blocking socket.
 bool SendBytes(Socket& from, const std::string& bytes);
 
+// Receives and drops exactly count bytes on a blocking socket.
+bool ReceiveBytes(Socket& on, unsigned count);
+
 // Resets the connection when closed: a close with SO_LINGER 0 sends RST instead of FIN.
 void SetAbortiveClose(Socket& socket);
 

@@ -15,6 +15,8 @@ namespace vexil {
 namespace {
 
 constexpr long kAllEvents = 1023;
+// Far more than a loopback connection holds in flight.
+constexpr unsigned kFlood = 16u << 20;
 
 // Records every notification; the results and the connector-like deletion on error are set by
 // the test.
@@ -150,10 +152,17 @@ TEST_F(SocketHandlerTest, MalformedFrameIsFinalEvenWhenTheNotificationDeletesThe
   Deliver(frame);
   Signal();
   EXPECT_TRUE(handler_.calls.empty());
-  // Detached, the socket keeps its bytes; attached again, read and write come in one enumeration.
-  std::unique_ptr<StreamBufferedSocket> socket(handler_.DetachSocket());
+  // Fill the send space, then let the peer take what went out, so that writability is reported
+  // together with the next read.
+  BufferPtr flood;
+  flood.Reserve(kFlood);
+  flood.Append(nullptr, kFlood);
+  ASSERT_EQ(1, client_->Send(flood));
+  ASSERT_EQ(1u, client_->SendBuffers().size());
+  ASSERT_TRUE(testing::ReceiveBytes(peer_, kFlood - client_->SendBuffers().front().Size()));
   Deliver("x");
-  ASSERT_EQ(1, handler_.AttachSocket(socket.release(), kAllEvents));
+  // Time for the system to record both events; were it too slow, the test only proves less.
+  ::Sleep(200);
   handler_.delete_on_error = true;
   Signal();
   // The error returns 1, but nothing runs after it: no write handling, no use of the socket.
