@@ -289,7 +289,9 @@ function proto.dissector(tvb, pinfo, tree)
     pinfo.cols.protocol = "VexilConn"
     pinfo.cols.info = table.concat(names, ", ")
   end
-  return offset
+  -- The whole segment is ours: what was not dissected here waits for the next segment. Returning
+  -- less would tell TCP that the bytes are not this protocol's.
+  return total
 end
 
 DissectorTable.get("tcp.port"):add(AGENT_PORT, proto)
