@@ -118,14 +118,23 @@ struct Int32Quad {
 
 namespace orvel_detail {
 
-// Types whose wire form is their in-memory bytes.
-template <typename T>
+static_assert(sizeof(short) == 2 && sizeof(int) == 4 && sizeof(long long) == 8,
+              "the fixed-width types have the widths of the wire");
+
+template <typename T, typename... Of>
+constexpr bool kIsOneOf = (std::is_same_v<T, Of> || ...);
+
+// Types whose wire form is their in-memory bytes: the integers of 1, 2, 4 and 8 bytes (the 8-byte
+// ones are the long long types: int64_t is long on 64-bit Linux, which travels in 4 bytes), the
+// IEEE floats, 32-bit enumerations (message tags), and the int32 pair and quadruple. Not bool,
+// long, wchar_t or long double, whose wire forms are not their in-memory bytes on every build.
+template <typename T, bool = std::is_enum<T>::value>
 struct IsFixed
     : std::integral_constant<
-          bool, (std::is_arithmetic<T>::value && !std::is_same<T, bool>::value &&
-                 !std::is_same<T, long>::value && !std::is_same<T, unsigned long>::value) ||
-                    std::is_enum<T>::value || std::is_same<T, Int32Pair>::value ||
-                    std::is_same<T, Int32Quad>::value> {};
+          bool, kIsOneOf<T, char, signed char, unsigned char, short, unsigned short, int, unsigned,
+                         long long, unsigned long long, float, double, Int32Pair, Int32Quad>> {};
+template <typename T>
+struct IsFixed<T, true> : std::integral_constant<bool, sizeof(T) == 4> {};
 
 // A visitor that accepts any field; only used to detect a record's field description.
 struct AnyField {

@@ -31,9 +31,7 @@ constexpr uint32_t kConnectorNsapId = 88888;
 // The three identifiers that head most messages (12 bytes on the wire).
 struct IdTriple final {
   IdTriple() = default;
-  IdTriple(uint32_t idA_, uint32_t gsid_, uint32_t idB_) : idA(idA_), gsid(gsid_), idB(idB_) {}
-  IdTriple(const IdTriple&) = default;
-  IdTriple& operator=(const IdTriple&) = default;
+  IdTriple(uint32_t id_a, uint32_t gs_id, uint32_t id_b) : idA(id_a), gsid(gs_id), idB(id_b) {}
   virtual void ClearFields();
 
   uint32_t idA = 0;
@@ -57,11 +55,6 @@ struct Nsap {
 };
 
 struct StatInfo final {
-  StatInfo() = default;
-  StatInfo(const StatInfo&) = default;
-  StatInfo(StatInfo&&) = default;
-  StatInfo& operator=(const StatInfo&) = default;
-  StatInfo& operator=(StatInfo&&) = default;
   virtual void ClearFields();
 
   IdTriple ids;
@@ -79,11 +72,6 @@ struct StatInfo final {
 };
 
 struct RegionInfo final {
-  RegionInfo() = default;
-  RegionInfo(const RegionInfo&) = default;
-  RegionInfo(RegionInfo&&) = default;
-  RegionInfo& operator=(const RegionInfo&) = default;
-  RegionInfo& operator=(RegionInfo&&) = default;
   virtual void ClearFields();
 
   IdTriple ids;
