@@ -1,0 +1,55 @@
+# Install rules for host developers (Windows build only):
+#
+#   <prefix>/include/vexilconn/   the header a host compiles against
+#   <prefix>/lib/                 VexilConn's import library (and Zoth's, see below)
+#   <prefix>/bin/                 VexilConn.dll, Zoth.dll, ha-agent.exe
+#   <prefix>/lib/cmake/VexilConn/ VexilConnConfig.cmake and VexilConnConfigVersion.cmake
+#
+# A host project then says find_package(VexilConn CONFIG REQUIRED) and
+# target_link_libraries(game PRIVATE VexilConn::VexilConn).
+#
+# The package config is written here rather than exported from the build targets: those carry
+# build-tree include folders and private links to internal static libraries, none of which a host
+# may see. Each installed target is optional, so the rules work while parts are still missing.
+if(NOT VEXIL_WINDOWS)
+  return()
+endif()
+
+include(CMakePackageConfigHelpers)
+
+set(vexil_package_dir lib/cmake/VexilConn)
+
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/vexilconn DESTINATION include)
+install(FILES ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION share/doc/VexilConn OPTIONAL)
+
+if(TARGET VexilConn)
+  install(TARGETS VexilConn RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
+  set(vexil_conn_dll "$<TARGET_FILE_NAME:VexilConn>")
+  set(vexil_conn_implib "$<TARGET_LINKER_FILE_NAME:VexilConn>")
+endif()
+# Zoth's import library goes with it: the package describes Zoth.dll as an imported shared
+# library, which CMake only accepts with one. A host links nothing from it (Zoth.dll exports
+# ordinal 9 alone), so the linker adds no import; it only tells CMake that VexilConn.dll needs
+# Zoth.dll beside it ($<TARGET_RUNTIME_DLLS>).
+if(TARGET zoth)
+  install(TARGETS zoth RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
+  set(vexil_zoth_dll "$<TARGET_FILE_NAME:zoth>")
+  set(vexil_zoth_implib "$<TARGET_LINKER_FILE_NAME:zoth>")
+endif()
+if(TARGET ha-agent)
+  install(TARGETS ha-agent RUNTIME DESTINATION bin)
+  set(vexil_agent_exe "$<TARGET_FILE_NAME:ha-agent>")
+endif()
+
+# Two steps: configure_file fills in the version, file(GENERATE) the file names of the targets.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/VexilConnConfig.cmake.in
+               ${PROJECT_BINARY_DIR}/package/VexilConnConfig.cmake.genex @ONLY)
+file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/package/VexilConnConfig.cmake
+     INPUT ${PROJECT_BINARY_DIR}/package/VexilConnConfig.cmake.genex)
+# 0.x releases may change the interface from one minor version to the next. The version file also
+# refuses a consumer whose pointer size differs: the DLL is 32-bit.
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/VexilConnConfigVersion.cmake
+                                 VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/package/VexilConnConfig.cmake
+              ${PROJECT_BINARY_DIR}/package/VexilConnConfigVersion.cmake
+        DESTINATION ${vexil_package_dir})
