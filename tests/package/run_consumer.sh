@@ -5,8 +5,8 @@
 #   run_consumer.sh BUILD_DIR SOURCE_DIR [--with-agent] [--check-version]
 set -euo pipefail
 
-build=$1
-source=$2
+build=$(cd "$1" && pwd)
+source=$(cd "$2" && pwd)
 shift 2
 with_agent=OFF
 check_version=OFF
