@@ -167,11 +167,16 @@ def find_tshark_command():
     global TSHARK_PREFIX
     probe = Capture()
     number = probe.connector(REGISTER)
-    if decode(probe, [MESSAGE])[number][MESSAGE] == ["Register"]:
+
+    def loaded():
+        protocols = decode(probe, ["frame.protocols"])[number]["frame.protocols"]
+        return bool(protocols) and "vexilconn" in protocols[0].split(":")
+
+    if loaded():
         return
     if os.geteuid() == 0 and shutil.which("setpriv"):
         TSHARK_PREFIX = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
-        if decode(probe, [MESSAGE])[number][MESSAGE] == ["Register"]:
+        if loaded():
             return
     sys.exit("tshark does not load %s: as root, set run_user_scripts_when_superuser = true in "
              "Wireshark's init.lua or run the test as another user" % DISSECTOR)
@@ -280,39 +285,46 @@ class DissectorTest(unittest.TestCase):
 
     def test_malformed_frames_are_marked_as_the_connector_rejects_them(self):
         check = i32(5)
-        cases = {
+        length, tag, overrun = ("vexilconn.length_mismatch", "vexilconn.unknown_tag",
+                                "vexilconn.text_overrun")
+        cases = {  # name: (sent by the agent, payload, expected expert)
             # One byte more than the body needs, with the next frame already there to fill it.
-            "length one too long": (frame(2, check, length_delta=1) + frame(1) + b"\0" * 8,
-                                    "vexilconn.length_mismatch"),
-            "length one too short": (frame(2, check, length_delta=-1) + b"\0",
-                                     "vexilconn.length_mismatch"),
-            "trailing bytes": (frame(1, b"\0\0\0\0"), "vexilconn.length_mismatch"),
-            "length below the header": (u32(4) + u32(1), "vexilconn.length_mismatch"),
-            "unknown tag": (frame(7, check), "vexilconn.unknown_tag"),
+            "length one too long": (True, frame(2, check, length_delta=1) + frame(1) + b"\0" * 8,
+                                    length),
+            "length one too short": (True, frame(2, check, length_delta=-1) + b"\0", length),
+            "trailing bytes": (True, frame(1, b"\0\0\0\0"), length),
+            "length below the header": (True, u32(4) + u32(1), length),
+            "record past the frame": (True, frame(5), length),
+            "list count past the frame": (False, frame(3, u32(0xFFFFFFFF) + i32(1)), length),
+            "unknown tag": (True, frame(7, check), tag),
+            "unknown connector tag": (False, frame(12), tag),
             # The count covers the following frame too: the connector's reader would take those
             # bytes and then find the length wrong; it is the text that runs past this frame.
-            "text past the frame": (frame(5, ids(1, 2, 3) + u32(12)) + frame(1), 
-                                    "vexilconn.text_overrun"),
+            "text past the frame": (True, frame(5, ids(1, 2, 3) + u32(12)) + frame(1), overrun),
+            "huge text count": (True, frame(6, u32(1) + u32(0xFFFFFFFF)), overrun),
         }
         # The connector drops the connection after a malformed frame: one connection per case.
         capture = Capture()
         numbers = {}
-        for name, (payload, _) in cases.items():
+        for name, (from_agent, payload, _) in cases.items():
             capture.connect()
-            numbers[name] = capture.agent(payload)
+            numbers[name] = (capture.agent if from_agent else capture.connector)(payload)
         capture.connect()
         good = capture.agent(frame(3))
-        experts = sorted({expert for _, expert in cases.values()})
-        packets = decode(capture, [MESSAGE, "_ws.expert.severity"] + experts)
-        for name, (_, expert) in cases.items():
+        experts = [length, tag, overrun]
+        # _ws.malformed is Wireshark's own filter for malformed packets.
+        packets = decode(capture, [MESSAGE, "_ws.expert.severity", "_ws.malformed"] + experts)
+        for name, (_, _, expert) in cases.items():
             with self.subTest(name):
                 packet = packets[numbers[name]]
                 self.assertEqual(len(packet[expert]), 1, packet)
+                self.assertEqual(len(packet["_ws.malformed"]), 1, packet)
                 for other in experts:
                     if other != expert:
                         self.assertEqual(packet[other], [], other)
         self.assertEqual(packets[good][MESSAGE], ["StatRequest"])
         self.assertEqual(packets[good]["_ws.expert.severity"], [])
+        self.assertEqual(packets[good]["_ws.malformed"], [])
 
     def test_tag_zero_from_the_agent_is_refused_but_not_malformed(self):
         capture = Capture()

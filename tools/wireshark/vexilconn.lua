@@ -1,7 +1,13 @@
 -- Wireshark dissector for the VexilConn agent protocol on TCP port 8990.
 --
 -- Load it with `wireshark -X lua_script:tools/wireshark/vexilconn.lua` (or tshark), or copy it
--- into the personal Lua plugins folder.
+-- into the personal Lua plugins folder. A host and an agent on one machine talk over loopback;
+-- on Linux (programs under Wine included) capture with
+--   tshark -i lo -f "tcp port 8990" -w agent.pcapng
+-- and read it with
+--   tshark -X lua_script:tools/wireshark/vexilconn.lua -r agent.pcapng -O vexilconn
+-- Filters: vexilconn.message == "Register", vexilconn.gsid == 7, and for rejected frames
+-- _ws.malformed or vexilconn.length_mismatch, vexilconn.unknown_tag, vexilconn.text_overrun.
 --
 -- Each message travels in one frame: uint32 length L (the whole frame, these 4 bytes included),
 -- uint32 tag, then the body. Integers are little-endian; a text is a uint32 byte count and the
