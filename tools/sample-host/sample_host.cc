@@ -46,7 +46,7 @@ void SendWarning(int32_t code, const std::string& text, const std::string& extra
 // whole process.
 struct InputLines {
   std::mutex mutex;
-  std::string pending;  // guarded by mutex: one command line not yet handled
+  std::deque<std::string> pending;  // guarded by mutex: lines not yet handled, oldest first
   std::atomic<bool> ended{false};
 };
 
