@@ -33,20 +33,22 @@ fail() {
   exit 1
 }
 
-cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || fail "cmake --install failed"
+cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 ||
+  fail "cmake --install failed"
 for file in include/vexilconn/vexilconn.h bin/VexilConn.dll bin/Zoth.dll \
             lib/cmake/VexilConn/VexilConnConfig.cmake \
             lib/cmake/VexilConn/VexilConnConfigVersion.cmake; do
   [ -f "$prefix/$file" ] || fail "the installed tree lacks $file"
 done
-compgen -G "$prefix/lib/*VexilConn*.a" >/dev/null || fail "the installed tree lacks VexilConn's import library"
+compgen -G "$prefix/lib/*VexilConn*.a" >/dev/null ||
+  fail "the installed tree lacks VexilConn's import library"
 
 # A 64-bit host must be refused at find_package (by the version file: the DLL is 32-bit).
 if cmake -S "$source/tests/package/consumer" -B "$work/native" -DCMAKE_PREFIX_PATH="$prefix" \
     >"$work/native.log" 2>&1; then
   fail "a native configure accepted the 32-bit Windows package"
 fi
-grep -q "version: 0.1.0 (32bit)" "$work/native.log" || fail "the native configure failed for another reason"
+grep -q "(32bit)" "$work/native.log" || fail "the native configure failed for another reason"
 rm "$work/native.log"
 
 cmake -S "$source/tests/package/consumer" -B "$work/build" -G Ninja \
@@ -77,8 +79,9 @@ SCRIPT
 fi
 
 game_status=0
-timeout 90 "${wine_run[@]}" "$work/build/game.exe" -GSID:7 -HAPORT:8990 -HAIP:127.0.0.1 -CNFGFILE:game.ini \
-  </dev/null >"$work/game.log" 2>&1 || game_status=$?
+# VexilInitConn wants at least four options: it refuses a shorter command line.
+timeout 90 "${wine_run[@]}" "$work/build/game.exe" -GSID:7 -HAPORT:8990 -HAIP:127.0.0.1 \
+  -CNFGFILE:game.ini </dev/null >"$work/game.log" 2>&1 || game_status=$?
 agent_status=0
 if [ -n "$agent_pid" ]; then
   wait "$agent_pid" || agent_status=$?

@@ -54,7 +54,9 @@ local CONNECTOR_MSGS = {
     { "name", TEXT }, { "ids", "IdTriple" }, { "serial", U32 }, { "option", I32 },
     { "resultText", TEXT }, { "context", TEXT }, { "argument", TEXT },
   } },
-  { "Warning", { { "ids", "IdTriple" }, { "code", I32 }, { "text", TEXT }, { "extraText", TEXT } } },
+  { "Warning", {
+    { "ids", "IdTriple" }, { "code", I32 }, { "text", TEXT }, { "extraText", TEXT },
+  } },
   { "StatListExtra", { { "stats", { list = "StatInfo" } } } },
   { "RegionListExtra", { { "regions", { list = "RegionInfo" } } } },
 }
