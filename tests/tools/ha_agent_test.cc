@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -256,6 +257,31 @@ TEST_F(HaAgentTest, MalformedInputDropsTheConnectionAndTheNextConnectorIsServed)
   EXPECT_TRUE(Contains(out, "!! malformed frame from the connector (error 11): 08 00 00 00 63"))
       << out;
   EXPECT_TRUE(Contains(out, "!! frame of 4294967280 bytes announced")) << out;
+}
+
+// Well-formed frames of every tag with one byte changed now and then, some cut short, over many
+// connections: the agent keeps serving, and the next well-formed connector is answered.
+TEST_F(HaAgentTest, DamagedFramesNeverStopTheAgent) {
+  RunningAgent agent("127.0.0.68", {"expect Register 10000 survivor", "check 1", "quit"});
+  ASSERT_TRUE(agent.listening());
+  std::mt19937 random(6);
+  for (int connection = 0; connection < 60; ++connection) {
+    FakeConnector connector("127.0.0.68");
+    BufferPtr frames;
+    for (int frame = 0; frame < 3; ++frame) {
+      WriteFrame(frames, ConnectorMsg(static_cast<ConnectorTag>(1 + random() % 11)));
+    }
+    std::vector<uint8_t> bytes(frames.Data(), frames.Data() + frames.Size());
+    if (random() % 2 == 0) bytes[random() % bytes.size()] = static_cast<uint8_t>(random());
+    bytes.resize(bytes.size() - random() % 6);
+    connector.SendBytes(bytes);
+  }
+  FakeConnector connector("127.0.0.68");
+  connector.SendRegister(7, "survivor");
+  AgentMsg request;
+  ASSERT_TRUE(connector.Read(&request));
+  EXPECT_EQ(AgentTag::kCheckRequest, request.tag());
+  EXPECT_EQ(kExitOk, agent.Join());
 }
 
 TEST_F(HaAgentTest, CloseEndsTheConnectionAndTheReconnectRegistersAgain) {

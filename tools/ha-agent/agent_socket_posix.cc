@@ -126,7 +126,8 @@ bool TcpListener::Listen(const std::string& address, uint16_t port, std::string*
   const int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
   socklen_t length = sizeof(addr);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0 || listen(fd, 4) != 0 ||
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0 ||
+      listen(fd, SOMAXCONN) != 0 ||
       getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
     *error = TcpStream::LastErrorText();
     close(fd);

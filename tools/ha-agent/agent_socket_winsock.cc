@@ -133,7 +133,8 @@ bool TcpListener::Listen(const std::string& address, uint16_t port, std::string*
   const SOCKET s = OpenSocket(address, port, &addr, error);
   if (s == INVALID_SOCKET) return false;
   int length = sizeof(addr);
-  if (bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0 || listen(s, 4) != 0 ||
+  if (bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0 ||
+      listen(s, SOMAXCONN) != 0 ||
       getsockname(s, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
     *error = TcpStream::LastErrorText();
     closesocket(s);
