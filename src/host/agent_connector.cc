@@ -1,16 +1,56 @@
 #include "host/agent_connector.h"
 
 #include <cstdio>
+#include <string>
+#include <utility>
 
+#include "host/connect_rules.h"
+#include "log/process_info.h"
+#include "net/transfer.h"
+#include "orvel/frame.h"
+#include "sync/begin_thread.h"
 #include "sync/check.h"
+#include "sync/code_page.h"
+#include "sync/handle_set.h"
+#include "sync/last_error.h"
 #include "sync/scoped_lock.h"
 
 namespace vexil {
+namespace {
 
 static_assert(std::atomic<int32_t>::is_always_lock_free,
               "VexilGetStatus must read the status without a lock");
 
-AgentConnector::AgentConnector(ConnLog* log) : status_(StatusIdle), log_(log) {}
+constexpr long kAllNetworkEvents = 1023;
+constexpr uint32_t kRegisterNsapId = 88888;
+
+// The connector whose worker runs on this thread, if any.
+thread_local const AgentConnector* t_worker_of = nullptr;
+
+// The Register message of one connection.
+ConnectorMsg MakeRegister(int32_t gsid, uint16_t port) {
+  Register body;
+  body.magic = kRegisterMagic;
+  body.gsid = static_cast<uint32_t>(gsid);
+  body.processId = CurrentProcessId();
+  Nsap nsap;
+  nsap.nsapId = kRegisterNsapId;
+  nsap.port = port;
+  body.nsapList.push_back(nsap);
+  body.reserved = 0;
+  const std::wstring path = ExecutablePath();
+  body.exeName = WideToNarrow(ExecutableBaseName(path));
+  return ConnectorMsg(ConnectorTag::kRegister, std::move(body));
+}
+
+}  // namespace
+
+AgentConnector::AgentConnector(ConnLog* log, ConnectorTiming timing)
+    : status_(StatusIdle),
+      send_event_(std::make_unique<Event>(0, 1, nullptr, nullptr)),
+      stop_event_(std::make_unique<Event>(0, 1, nullptr, nullptr)),
+      log_(log),
+      timing_(timing) {}
 
 AgentConnector::~AgentConnector() = default;
 
@@ -48,9 +88,209 @@ int AgentConnector::InitConn(int argc, const wchar_t* const* argv) {
   return kInitBadOptions;
 }
 
+int AgentConnector::RunConn(HostCallback* callback) {
+  if (callback == nullptr) {
+    CheckFailed();
+    return kRunThreadFailed;
+  }
+  ScopedLock<AgentConnector> guard(this, true);
+  const int32_t status = GetStatus();
+  if (status == StatusDisabled) return kRunStarted;
+  if (status == StatusConnecting || status == StatusConnected || status == StatusReconnecting) {
+    return kRunAlreadyRunning;
+  }
+  // Stopped before it ever ran: the events are closed, so no worker can start.
+  if (stopped_) return kRunThreadFailed;
+  callback_ = callback;
+  // Set here rather than by the worker, so that a second RunConn taking the lock before the
+  // worker runs sees a running connector.
+  SetStatus(StatusConnecting);
+  const uintptr_t handle = BeginThread(nullptr, 0, &WorkerMain, this, 0, nullptr);
+  if (handle == 0 || handle == static_cast<uintptr_t>(-1)) {
+    SetStatus(static_cast<ConnStatus>(status));
+    callback_ = nullptr;
+    return kRunThreadFailed;
+  }
+  worker_ = std::make_unique<ThreadHandle>(reinterpret_cast<void*>(handle));
+  return kRunStarted;
+}
+
+void AgentConnector::StopConn() {
+  {
+    ScopedLock<AgentConnector> guard(this, true);
+    if (stopped_) return;
+    stop_event_->Set();
+    // From inside a host callback: the worker is this thread, and ends once the callback returns.
+    if (t_worker_of == this) return;
+    stopped_ = true;
+  }
+  // Waited for without the lock: the worker takes it for status changes and queueing. Only this
+  // call touches worker_ and the events now that stopped_ is set.
+  if (worker_) worker_->Wait(kInfinite);
+  ScopedLock<AgentConnector> guard(this, true);
+  worker_.reset();
+  DestroyAttachedSocket();
+  send_queue_.Clear();
+  send_event_.reset();
+  stop_event_.reset();
+}
+
+int AgentConnector::SendWarningMsg(int32_t code, const char* text, const char* extraText,
+                                   uint32_t idA, uint32_t idB) {
+  if (text == nullptr || extraText == nullptr) {
+    CheckFailed();
+    return kWarningNotConnected;
+  }
+  ScopedLock<AgentConnector> guard(this, true);
+  if (GetStatus() != StatusConnected || stopped_) return kWarningNotConnected;
+  Warning warning;
+  warning.ids = IdTriple(idA, static_cast<uint32_t>(settings_.gsid), idB);
+  warning.code = code;
+  warning.text = text;
+  warning.extraText = extraText;
+  QueueMessage(ConnectorMsg(ConnectorTag::kWarning, std::move(warning)));
+  return kWarningQueued;
+}
+
 ConnSettings AgentConnector::settings() {
   ScopedLock<AgentConnector> guard(this, true);
   return settings_;
+}
+
+unsigned __stdcall AgentConnector::WorkerMain(void* argument) {
+  if (argument == nullptr) {
+    CheckFailed();
+    return 0;
+  }
+  AgentConnector* connector = static_cast<AgentConnector*>(argument);
+  t_worker_of = connector;
+  connector->ConnectLoop();
+  return connector->EventLoop();
+}
+
+bool AgentConnector::ConnectLoop() {
+  {
+    ScopedLock<AgentConnector> guard(this, true);
+    SetStatus(StatusConnecting);
+  }
+  // The lock is not held while waiting or connecting, so host threads never wait behind a
+  // reconnect.
+  while (stop_event_->Wait(timing_.retry_delay_ms) != kWaitObject0) {
+    if (ConnectOnce()) return true;
+  }
+  return false;
+}
+
+bool AgentConnector::ConnectOnce() {
+  ConnSettings settings = this->settings();
+  auto socket = std::make_unique<StreamBufferedSocket>();
+  // A failed create shows as a failed connect.
+  socket->Create(0, SOCK_STREAM, L"");
+  const std::wstring address = AgentAddress(settings.haip);
+  const int connected = socket->Connect(address, timing_.agent_port);
+  const uint32_t connect_error = LastErrorCode();
+  log_->Write(1, L"Error code : %d Connect IP: %ls Port:%u  \n", static_cast<int>(connect_error),
+              address.c_str(), static_cast<unsigned>(timing_.agent_port));
+  std::wprintf(L"Error code %d : Connect IP:  %ls Port :%u   \n", static_cast<int>(connect_error),
+               address.c_str(), static_cast<unsigned>(timing_.agent_port));
+  if (!connected) return false;
+
+  BufferPtr frame;
+  if (!WriteFrame(frame, MakeRegister(settings.gsid, timing_.agent_port))) {
+    log_->Write(1, L"LStore Failed  \n");
+    std::wprintf(L"LStore Failed  \n");
+    return false;
+  }
+  if (!SendBufferBlocking(socket->handle(), frame.Get())) {
+    const uint32_t error = LastErrorCode();
+    log_->Write(1, L"Blocking Send was Failed Error Code:  %u \n", error);
+    std::wprintf(L"Blocking Send was Failed  Error Code : %u \n", error);
+    return false;
+  }
+  ScopedLock<AgentConnector> guard(this, true);
+  if (!AttachSocket(socket.get(), kAllNetworkEvents)) {
+    const uint32_t error = LastErrorCode();
+    log_->Write(1, L"Attaching Socket was Failed Error Code:  %u \n", error);
+    std::wprintf(L"Attaching Socket was Failed  Error Code : %u \n", error);
+    return false;
+  }
+  socket.release();  // the handler owns it now
+  SetStatus(StatusConnected);
+  return true;
+}
+
+unsigned AgentConnector::EventLoop() {
+  HandleSet handles;
+  handles.Add(stop_event_->GetHandle());
+  handles.Add(NetworkEvent().GetHandle());
+  handles.Add(send_event_->GetHandle());
+  for (;;) {
+    switch (handles.Wait(0, kInfinite)) {
+      case kWaitObject0:
+        return 0;
+      case kWaitObject0 + 1:
+        if (!NetworkEvent().Reset()) CheckFailed();
+        OnSignaled();
+        break;
+      case kWaitObject0 + 2:
+        if (!send_event_->Reset()) CheckFailed();
+        SendQueued();
+        break;
+      default:
+        CheckFailed();
+        return 0;
+    }
+  }
+}
+
+void AgentConnector::DestroyAttachedSocket() {
+  if (AttachedSocket() == nullptr) return;
+  std::unique_ptr<StreamBufferedSocket> detached(DetachSocket());
+}
+
+void AgentConnector::SendQueued() {
+  std::unique_ptr<BufferPtr> buffer;
+  while (send_queue_.Pop(&buffer)) {
+    // Without a socket the message belonged to a connection that is gone.
+    if (StreamBufferedSocket* socket = AttachedSocket()) socket->Send(*buffer);
+  }
+}
+
+int AgentConnector::OnSocketError(StreamBufferedSocket* socket, int event, int error) {
+  {
+    ScopedLock<AgentConnector> guard(this, true);
+    log_->Write(1, L"Error code : %d Event: %d \n", error, event);
+    std::wprintf(L"Error code : %d Event: %d \n", error, event);
+    if (AttachedSocket() == socket) DestroyAttachedSocket();
+    // Replies and warnings queued for the lost connection must not reach the next one.
+    send_queue_.Clear();
+    SetStatus(StatusReconnecting);
+  }
+  ConnectLoop();
+  return 1;
+}
+
+int AgentConnector::OnAgentMessage(StreamBufferedSocket*, AgentMsg& message) {
+  return HandleAgentMessage(message, callback_, this);
+}
+
+int32_t AgentConnector::CurrentGsid() {
+  ScopedLock<AgentConnector> guard(this, true);
+  return settings_.gsid;
+}
+
+void AgentConnector::SetGsid(int32_t gsid) {
+  ScopedLock<AgentConnector> guard(this, true);
+  settings_.gsid = gsid;
+}
+
+void AgentConnector::QueueMessage(const ConnectorMsg& message) {
+  ScopedLock<AgentConnector> guard(this, true);
+  if (stopped_) return;
+  BufferPtr buffer;
+  WriteFrame(buffer, message);
+  send_queue_.Push(buffer);
+  send_event_->Set();
 }
 
 }  // namespace vexil

@@ -1,36 +1,73 @@
-// The one connector object per process: its lock, its status and its settings. Every export of
-// the library forwards to it.
+// The one connector object per process: its lock, status and settings, the worker thread that
+// connects to the HA agent and serves it, and the outgoing queue. Every export forwards to it.
+// Windows build only.
 #ifndef VEXIL_HOST_AGENT_CONNECTOR_H_
 #define VEXIL_HOST_AGENT_CONNECTOR_H_
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
+#include "agent/request_handler.h"
+#include "host/send_queue.h"
 #include "host/startup_options.h"
 #include "log/conn_log.h"
+#include "net/socket_handler.h"
 #include "sync/critical_section.h"
+#include "sync/event.h"
+#include "sync/kernel_object.h"
 #include "sync/lockable.h"
 #include "vexilconn/vexilconn.h"
 
 namespace vexil {
 
-class AgentConnector : public Lockable {
+// What tests may shorten or move; the library uses the defaults.
+struct ConnectorTiming {
+  uint32_t retry_delay_ms = 5000;  // the wait on StopEvent before every connect attempt
+  uint16_t agent_port = 8990;
+};
+
+// Owns the worker thread's handle and closes it when destroyed.
+class ThreadHandle final : public KernelObject {
+ public:
+  explicit ThreadHandle(void* handle) { set_handle(handle); }
+};
+
+class AgentConnector : public SocketHandler, public Lockable, private RequestContext {
  public:
   // log is borrowed and must outlive the connector (the library constructs its ConnLog first).
-  explicit AgentConnector(ConnLog* log);
+  explicit AgentConnector(ConnLog* log, ConnectorTiming timing = ConnectorTiming());
   AgentConnector(const AgentConnector&) = delete;
   AgentConnector& operator=(const AgentConnector&) = delete;
-  // Destroys the members only: the host is expected to have stopped the connector.
-  virtual ~AgentConnector();
+
+  // SocketHandler: called by the worker while it serves the attached socket.
+  int OnSocketError(StreamBufferedSocket* socket, int event, int error) override;
+  int OnAgentMessage(StreamBufferedSocket* socket, AgentMsg& message) override;
 
   // The connector lock: re-entrant for the owning thread. Take it with a ScopedLock.
   void Lock() override;
   void Unlock() override;
+  // Destroys the members only. The host must have called StopConn: a worker still running would
+  // use a destroyed object, and waiting for it here could hang the unload.
+  ~AgentConnector() override;
 
   // VexilInitConn: reads the options under the connector lock; returns kInitOk or kInitBadOptions.
   // argv must hold argc non-null elements: a null argv (with argc above 1) or element raises the
   // internal check before the lock is taken and, if resumed, returns kInitBadOptions.
   int InitConn(int argc, const wchar_t* const* argv);
+  // VexilRunConn: starts the one worker. A null callback raises the internal check before the
+  // lock is taken and, if resumed, starts nothing (kRunThreadFailed). After StopConn nothing can
+  // start again: kRunAlreadyRunning while the status shows a worker ran, else kRunThreadFailed.
+  int RunConn(HostCallback* callback);
+  // VexilStopConn: ends the worker, waits for it, closes the connection and the events. Safe to
+  // call again, without RunConn, and from inside a host callback (then it only asks the worker to
+  // stop; the worker ends once the callback returns).
+  void StopConn();
+  // VexilSendWarningMsg: queues a Warning when connected. A null text raises the internal check
+  // before the lock is taken and, if resumed, returns kWarningNotConnected. Never waits behind a
+  // reconnect.
+  int SendWarningMsg(int32_t code, const char* text, const char* extraText, uint32_t idA,
+                     uint32_t idB);
 
   // One aligned 32-bit read; never blocks.
   int32_t GetStatus() const { return status_.load(std::memory_order_acquire); }
@@ -39,13 +76,38 @@ class AgentConnector : public Lockable {
   ConnSettings settings();
 
  private:
+  static unsigned __stdcall WorkerMain(void* connector);
+  // Waits, connects, registers and attaches until registered (true) or stopped (false).
+  bool ConnectLoop();
+  // Serves the three events until StopEvent; returns 0.
+  unsigned EventLoop();
+  // One attempt: true once registered and attached (status 2), else false with the failure logged.
+  bool ConnectOnce();
+  // Pops every queued buffer and hands it to the attached socket (dropped when none is).
+  void SendQueued();
+  // Detaches the attached socket, if any, and destroys it. Under lock_.
+  void DestroyAttachedSocket();
   void SetStatus(ConnStatus status) { status_.store(status, std::memory_order_release); }
+
+  // RequestContext, used by the request handlers on the worker.
+  int32_t CurrentGsid() override;
+  void SetGsid(int32_t gsid) override;
+  void QueueMessage(const ConnectorMsg& message) override;
 
   CriticalSection lock_;
   // Written under lock_, read without it.
   std::atomic<int32_t> status_;
-  ConnSettings settings_;  // Guarded by lock_.
+  // Both manual-reset; created in the constructor and closed by StopConn, after which nothing
+  // uses them (stopped_). Guarded by lock_ except for the worker's waits, which StopConn outlives.
+  std::unique_ptr<Event> send_event_;
+  std::unique_ptr<Event> stop_event_;
+  std::unique_ptr<ThreadHandle> worker_;  // Guarded by lock_.
+  ConnSettings settings_;                 // Guarded by lock_.
+  HostCallback* callback_ = nullptr;      // Borrowed from the host; set before the worker runs.
+  SendQueue send_queue_;
   ConnLog* log_;
+  const ConnectorTiming timing_;
+  bool stopped_ = false;  // Guarded by lock_: StopConn ran; nothing starts or queues again.
 };
 
 }  // namespace vexil

@@ -18,6 +18,17 @@ int VEXILCONN_CALL VexilInitConn(int argc, const wchar_t* const* argv) {
   return g_connector.InitConn(argc, argv);
 }
 
+int VEXILCONN_CALL VexilRunConn(vexil::HostCallback* callback) {
+  return g_connector.RunConn(callback);
+}
+
+void VEXILCONN_CALL VexilStopConn(void) { g_connector.StopConn(); }
+
+int VEXILCONN_CALL VexilSendWarningMsg(int32_t code, const char* text, const char* extraText,
+                                       uint32_t idA, uint32_t idB) {
+  return g_connector.SendWarningMsg(code, text, extraText, idA, idB);
+}
+
 int VEXILCONN_CALL VexilGetConfigFileName(void) { return 0; }
 
 int32_t VEXILCONN_CALL VexilGetStatus(void) { return g_connector.GetStatus(); }

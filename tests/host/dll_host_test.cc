@@ -92,14 +92,15 @@ class DllHostTest : public ::testing::Test {
   std::wstring profile_;
 };
 
-TEST_F(DllHostTest, ExportsTheThreeNamesUndecorated) {
+TEST_F(DllHostTest, ExportsTheSixNamesUndecorated) {
   Library library;
   ASSERT_TRUE(library.loaded()) << ::GetLastError();
-  EXPECT_NE(nullptr, library.Find("VexilInitConn"));
-  EXPECT_NE(nullptr, library.Find("VexilGetStatus"));
-  EXPECT_NE(nullptr, library.Find("VexilGetConfigFileName"));
+  for (const char* name : {"VexilInitConn", "VexilRunConn", "VexilStopConn", "VexilSendWarningMsg",
+                           "VexilGetConfigFileName", "VexilGetStatus"}) {
+    EXPECT_NE(nullptr, library.Find(name)) << name;
+  }
   EXPECT_EQ(nullptr, library.Find("_VexilInitConn"));
-  EXPECT_EQ(nullptr, library.Find("VexilRunConn")) << "no export without a worker behind it";
+  EXPECT_EQ(nullptr, library.Find("VexilInitConn@8"));
 }
 
 TEST_F(DllHostTest, StartupOptionResults) {

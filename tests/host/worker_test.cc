@@ -1,0 +1,306 @@
+// The connector's worker against an agent played by the test, over loopback sockets, with a short
+// retry delay and the agent's port given by injection.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "host/agent_connector.h"
+#include "host/file_bytes.h"
+#include "net/socket_service.h"
+#include "orvel/frame.h"
+#include "orvel/message_text.h"
+#include "support/check_recorder.h"
+#include "sync/last_error.h"
+#include "sync/win32.h"
+
+namespace vexil {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+LogTime FixedTime() { return LogTime{2024, 3, 5, 7, 9, 3, 45}; }
+
+// The agent's end: one listening socket on 127.0.0.1 and the one accepted connection.
+class FakeAgent {
+ public:
+  FakeAgent() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener_, 4);
+    int length = sizeof address;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ::ntohs(address.sin_port);
+  }
+  FakeAgent(const FakeAgent&) = delete;
+  FakeAgent& operator=(const FakeAgent&) = delete;
+  ~FakeAgent() {
+    CloseClient();
+    ::closesocket(listener_);
+  }
+
+  uint16_t port() const { return port_; }
+
+  // Waits up to timeout for the connector to connect; drops an earlier connection first.
+  bool Accept(milliseconds timeout) {
+    CloseClient();
+    if (!Readable(listener_, timeout)) return false;
+    client_ = ::accept(listener_, nullptr, nullptr);
+    return client_ != INVALID_SOCKET;
+  }
+
+  // The next frame from the connector as text; "closed" when the connector closed, "timeout".
+  std::string NextFrame(milliseconds timeout = milliseconds(10000)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      ConnectorMsg message;
+      if (received_.Size() > 0 && ReadFrame(message, received_)) return ToText(message);
+      if (received_.Size() > 0 && LastErrorCode() != kErrorIncompleteFrame) return "malformed";
+      const auto left =
+          std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !Readable(client_, left)) return "timeout";
+      char chunk[4096];
+      const int n = ::recv(client_, chunk, sizeof chunk, 0);
+      if (n <= 0) return "closed";
+      received_.Append(chunk, static_cast<unsigned>(n));
+    }
+  }
+
+  std::string Encode(const AgentMsg& message) {
+    BufferPtr frame;
+    WriteFrame(frame, message);
+    return std::string(reinterpret_cast<const char*>(frame.Data()), frame.Size());
+  }
+  void Send(const AgentMsg& message) { SendBytes(Encode(message)); }
+  void SendBytes(const std::string& bytes) {
+    ::send(client_, bytes.data(), static_cast<int>(bytes.size()), 0);
+  }
+  void CloseClient() {
+    if (client_ != INVALID_SOCKET) ::closesocket(client_);
+    client_ = INVALID_SOCKET;
+    received_.Clear();
+  }
+
+ private:
+  static bool Readable(SOCKET socket, milliseconds timeout) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(socket, &set);
+    timeval limit{static_cast<long>(timeout.count() / 1000),
+                  static_cast<long>(timeout.count() % 1000 * 1000)};
+    return ::select(0, &set, nullptr, nullptr, &limit) == 1;
+  }
+
+  SOCKET listener_ = INVALID_SOCKET;
+  SOCKET client_ = INVALID_SOCKET;
+  uint16_t port_ = 0;
+  BufferPtr received_;
+};
+
+// A host that agrees to everything; the command "stop" stops the connector from inside the call.
+class TestHost final : public HostCallback {
+ public:
+  int OnCheckRequest(int32_t) override { return 1; }
+  int OnOrder(const char*, const char*, char*, int32_t*, uint32_t, uint32_t) override { return 1; }
+  int OnCommand(uint32_t, uint32_t, const char* text) override {
+    if (std::string(text) == "stop") {
+      connector->StopConn();
+      stopped_inside = true;
+    }
+    return 1;
+  }
+  int OnCountsRequest(CountsSink* sink) override {
+    const std::vector<int32_t> counts{1, 2};
+    sink->SetCounts(&counts);
+    return 0;
+  }
+  int OnRegionRequest(RegionSink*) override { return 0; }
+  int OnStatRequest(StatSink*) override { return 0; }
+  int OnRegionRequestExtra(RegionExtraSink*) override { return 0; }
+  int OnStatRequestExtra(StatExtraSink*) override { return 0; }
+
+  AgentConnector* connector = nullptr;
+  std::atomic<bool> stopped_inside{false};
+};
+
+AgentMsg Check(int32_t value) {
+  CheckRequest body;
+  body.value = value;
+  return AgentMsg(AgentTag::kCheckRequest, body);
+}
+
+class WorkerTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { StartupSockets(kSocketVersion20); }
+  static void TearDownTestSuite() { CleanupSockets(); }
+
+  explicit WorkerTest(uint32_t retry_delay_ms = 50)
+      : log_(&FixedTime, L"c:\\no such directory\\none.ini"),
+        connector_(&log_, ConnectorTiming{retry_delay_ms, agent_.port()}) {
+    ::DeleteFileW(log_.path());
+    host_.connector = &connector_;
+    const wchar_t* const argv[] = {L"srv", L"-GSID:12", L"-HAPORT:1", L"-HAIP:127.0.0.1", L"x"};
+    connector_.InitConn(5, argv);
+  }
+  ~WorkerTest() override {
+    connector_.StopConn();
+    ::DeleteFileW(log_.path());
+  }
+
+  std::string RegisterText(int32_t gsid) const {
+    return "Register(magic=65537, gsid=" + std::to_string(gsid) +
+           ", processId=" + std::to_string(::GetCurrentProcessId()) +
+           ", nsapList=[Nsap(nsapId=88888, port=" + std::to_string(agent_.port()) +
+           ")], reserved=0, exeName=\"host_worker_test\")";
+  }
+  // Starts the worker and takes its first connection up to the Register frame.
+  void StartAndRegister() {
+    ASSERT_EQ(kRunStarted, connector_.RunConn(&host_));
+    ASSERT_TRUE(agent_.Accept(seconds(10)));
+    ASSERT_EQ(RegisterText(12), agent_.NextFrame());
+    ASSERT_TRUE(WaitForStatus(StatusConnected));
+  }
+  bool WaitForStatus(int32_t status) {
+    for (int i = 0; i < 1000; ++i) {
+      if (connector_.GetStatus() == status) return true;
+      ::Sleep(10);
+    }
+    return false;
+  }
+
+  FakeAgent agent_;
+  ConnLog log_;
+  TestHost host_;
+  AgentConnector connector_;
+};
+
+TEST_F(WorkerTest, RegistersThenAnswersEveryRequestInOrder) {
+  EXPECT_EQ(kWarningNotConnected, connector_.SendWarningMsg(1, "early", "", 0, 0));
+  StartAndRegister();
+  EXPECT_EQ(kRunAlreadyRunning, connector_.RunConn(&host_));
+
+  agent_.Send(Check(9));
+  EXPECT_EQ("CheckReply(value=9, gsid=12)", agent_.NextFrame());
+
+  // Two requests in one send, then one split into single bytes.
+  agent_.SendBytes(agent_.Encode(AgentMsg(AgentTag::kCountsRequest)) +
+                   agent_.Encode(AgentMsg(AgentTag::kStatRequest)));
+  EXPECT_EQ("CountsReply(counts=[1, 2])", agent_.NextFrame());
+  EXPECT_EQ("StatListReply(stats=[])", agent_.NextFrame());
+  for (char byte : agent_.Encode(Check(5))) {
+    agent_.SendBytes(std::string(1, byte));
+    ::Sleep(5);
+  }
+  EXPECT_EQ("CheckReply(value=5, gsid=12)", agent_.NextFrame());
+
+  Order order;
+  order.name = "__ISOLATE__";
+  order.argument = "31|x";
+  agent_.Send(AgentMsg(AgentTag::kOrder, order));
+  EXPECT_NE(std::string::npos, agent_.NextFrame().find("OrderReply(name=\"__ISOLATE__\""));
+  EXPECT_EQ(kWarningQueued, connector_.SendWarningMsg(-3, "hot", "cpu", 1, 2));
+  EXPECT_EQ(
+      "Warning(ids=IdTriple(idA=1, gsid=31, idB=2), code=-3, text=\"hot\", extraText=\"cpu\")",
+      agent_.NextFrame());
+}
+
+TEST_F(WorkerTest, ReconnectsWithAFreshRegisterAndNoStaleReplies) {
+  StartAndRegister();
+  // A request whose reply can only be queued after the connection is gone.
+  agent_.Send(AgentMsg(AgentTag::kCountsRequest));
+  agent_.CloseClient();
+  ASSERT_TRUE(agent_.Accept(seconds(10)));
+  EXPECT_EQ(RegisterText(12), agent_.NextFrame());
+  agent_.Send(Check(4));
+  EXPECT_EQ("CheckReply(value=4, gsid=12)", agent_.NextFrame());
+  const std::string log = testing::FileBytes(log_.path());
+  EXPECT_NE(std::string::npos, log.find(" Event: ")) << log;
+}
+
+TEST_F(WorkerTest, MalformedFrameEndsTheConnection) {
+  StartAndRegister();
+  agent_.SendBytes(std::string("\x08\x00\x00\x00\x63\x00\x00\x00", 8));  // tag 99
+  EXPECT_EQ("closed", agent_.NextFrame());
+  ASSERT_TRUE(agent_.Accept(seconds(10)));
+  EXPECT_EQ(RegisterText(12), agent_.NextFrame());
+}
+
+TEST_F(WorkerTest, StopFromInsideACallbackReturns) {
+  StartAndRegister();
+  Command command;
+  command.text = "stop";
+  agent_.Send(AgentMsg(AgentTag::kCommand, command));
+  auto stopped = std::async(std::launch::async, [this] {
+    while (!host_.stopped_inside) ::Sleep(10);
+    connector_.StopConn();
+  });
+  ASSERT_EQ(std::future_status::ready, stopped.wait_for(seconds(10)));
+  EXPECT_EQ(kWarningNotConnected, connector_.SendWarningMsg(0, "", "", 0, 0));
+}
+
+TEST_F(WorkerTest, AfterStopNothingStartsOrQueues) {
+  StartAndRegister();
+  connector_.StopConn();
+  EXPECT_EQ(StatusConnected, connector_.GetStatus()) << "the last status stays";
+  EXPECT_EQ(kWarningNotConnected, connector_.SendWarningMsg(0, "late", "", 0, 0));
+  EXPECT_EQ(kRunAlreadyRunning, connector_.RunConn(&host_));
+  connector_.StopConn();
+  EXPECT_EQ("closed", agent_.NextFrame());
+}
+
+TEST_F(WorkerTest, StopWithoutRunThenRunStartsNothing) {
+  connector_.StopConn();
+  connector_.StopConn();
+  EXPECT_EQ(kRunThreadFailed, connector_.RunConn(&host_));
+  EXPECT_EQ(StatusIdle, connector_.GetStatus());
+  EXPECT_FALSE(agent_.Accept(milliseconds(300)));
+}
+
+TEST_F(WorkerTest, NullArgumentsRaiseTheCheckAndChangeNothing) {
+  testing::CheckRecorder checks;
+  EXPECT_EQ(kRunThreadFailed, connector_.RunConn(nullptr));
+  EXPECT_EQ(StatusIdle, connector_.GetStatus());
+  EXPECT_EQ(kWarningNotConnected, connector_.SendWarningMsg(0, nullptr, "", 0, 0));
+  EXPECT_EQ(kWarningNotConnected, connector_.SendWarningMsg(0, "", nullptr, 0, 0));
+  EXPECT_EQ(3, checks.count());
+  // Nothing was left locked: another thread gets through the connector lock.
+  auto init = std::async(std::launch::async, [this] { return connector_.settings().gsid; });
+  ASSERT_EQ(std::future_status::ready, init.wait_for(seconds(10)));
+  EXPECT_EQ(12, init.get());
+}
+
+// A reconnect that lasts: the retry delay is long, and the agent is gone.
+class SlowRetryTest : public WorkerTest {
+ protected:
+  SlowRetryTest() : WorkerTest(3000) {}
+};
+
+TEST_F(SlowRetryTest, HostCallsNeverWaitBehindAReconnect) {
+  StartAndRegister();
+  agent_.CloseClient();
+  ASSERT_TRUE(WaitForStatus(StatusConnecting));
+  // The worker now waits 3 s before its next attempt; host calls must not wait with it.
+  auto calls = std::async(std::launch::async, [this] {
+    const wchar_t* const argv[] = {L"srv"};
+    return connector_.SendWarningMsg(0, "t", "x", 0, 0) * 10 + connector_.InitConn(1, argv);
+  });
+  ASSERT_EQ(std::future_status::ready, calls.wait_for(milliseconds(1500)));
+  EXPECT_EQ(kWarningNotConnected * 10 + kInitOk, calls.get());
+}
+
+TEST_F(SlowRetryTest, StopDuringTheWaitEndsWithoutAnAttempt) {
+  ASSERT_EQ(kRunStarted, connector_.RunConn(&host_));
+  auto stop = std::async(std::launch::async, [this] { connector_.StopConn(); });
+  ASSERT_EQ(std::future_status::ready, stop.wait_for(milliseconds(2000)));
+  EXPECT_FALSE(agent_.Accept(milliseconds(200)));
+  EXPECT_EQ(StatusConnecting, connector_.GetStatus());
+}
+
+}  // namespace
+}  // namespace vexil
