@@ -33,6 +33,11 @@ enum ConnStatus : int32_t {
   StatusConnecting = 5,    // the worker runs and is trying to connect
 };
 
+// The structured exception (flags 0, no arguments) that a broken precondition of a call raises in
+// the calling thread, for example a null callback. Nothing in the library handles it, and no lock
+// of the library is held when it is raised.
+constexpr uint32_t kInternalCheckCode = 0xE0000001u;
+
 // Result codes of VexilInitConn.
 constexpr int kInitOk = 0;          // options accepted, or the connector was switched off
 constexpr int kInitBadOptions = 2;  // GSID, HAPORT or HAIP missing or invalid

@@ -1,12 +1,15 @@
 // A host of VexilConn.dll: loads it at run time and uses nothing but the public header, as a game
 // server built with the same toolchain would.
+#include <winsock2.h>  // before <windows.h>
 #include <windows.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -50,6 +53,14 @@ class Library {
   int32_t GetStatus() const { return Get<VexilGetStatusFn>("VexilGetStatus")(); }
   int GetConfigFileName() const {
     return Get<VexilGetConfigFileNameFn>("VexilGetConfigFileName")();
+  }
+  int RunConn(vexil::HostCallback* callback) const {
+    return Get<VexilRunConnFn>("VexilRunConn")(callback);
+  }
+  void StopConn() const { Get<VexilStopConnFn>("VexilStopConn")(); }
+  int SendWarningMsg(int32_t code, const char* text, const char* extra, uint32_t idA,
+                     uint32_t idB) const {
+    return Get<VexilSendWarningMsgFn>("VexilSendWarningMsg")(code, text, extra, idA, idB);
   }
 
  private:
@@ -258,6 +269,158 @@ TEST_F(DllHostTest, StatusIsReadWhileAnotherThreadHoldsTheConnectorLock) {
   ASSERT_TRUE(waiting.Finished(10000));
   EXPECT_EQ(vexil::kInitOk, disabling.result());
   EXPECT_EQ(vexil::StatusDisabled, library.GetStatus());
+}
+
+// The agent's end on 127.0.0.7:8990, the connector's fixed port (the test runs alone).
+class LoopbackAgent {
+ public:
+  LoopbackAgent() {
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 0), &data);
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    BOOL reuse = TRUE;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
+                 sizeof reuse);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = ::htons(8990);
+    address.sin_addr.s_addr = ::htonl(0x7F000007);
+    bound_ = ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+             ::listen(listener_, 4) == 0;
+  }
+  LoopbackAgent(const LoopbackAgent&) = delete;
+  LoopbackAgent& operator=(const LoopbackAgent&) = delete;
+  ~LoopbackAgent() {
+    if (client_ != INVALID_SOCKET) ::closesocket(client_);
+    ::closesocket(listener_);
+    ::WSACleanup();
+  }
+
+  bool bound() const { return bound_; }
+  bool Accept(int timeout_ms) {
+    if (!Readable(listener_, timeout_ms)) return false;
+    client_ = ::accept(listener_, nullptr, nullptr);
+    return client_ != INVALID_SOCKET;
+  }
+  // One whole frame (length word included), or empty after 10 s or a close.
+  std::string NextFrame() {
+    std::string frame = Receive(4);
+    if (frame.size() < 4) return std::string();
+    uint32_t length = 0;
+    std::memcpy(&length, frame.data(), 4);
+    if (length < 8 || length > 65536) return std::string();
+    return frame + Receive(length - 4);
+  }
+  void Send(const std::string& bytes) {
+    ::send(client_, bytes.data(), static_cast<int>(bytes.size()), 0);
+  }
+
+ private:
+  static bool Readable(SOCKET socket, int timeout_ms) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(socket, &set);
+    timeval limit{timeout_ms / 1000, timeout_ms % 1000 * 1000};
+    return ::select(0, &set, nullptr, nullptr, &limit) == 1;
+  }
+  std::string Receive(size_t n) {
+    std::string bytes;
+    while (bytes.size() < n && Readable(client_, 10000)) {
+      char chunk[4096];
+      const int got =
+          ::recv(client_, chunk, static_cast<int>(std::min(n - bytes.size(), sizeof chunk)), 0);
+      if (got <= 0) break;
+      bytes.append(chunk, got);
+    }
+    return bytes;
+  }
+
+  SOCKET listener_ = INVALID_SOCKET;
+  SOCKET client_ = INVALID_SOCKET;
+  bool bound_ = false;
+};
+
+std::string Words(std::initializer_list<uint32_t> words) {
+  std::string bytes;
+  for (uint32_t word : words) bytes.append(reinterpret_cast<const char*>(&word), 4);
+  return bytes;
+}
+
+// Agrees to every check; nothing else is asked in these tests.
+class AgreeingHost final : public vexil::HostCallback {
+ public:
+  int OnCheckRequest(int32_t) override { return 1; }
+  int OnOrder(const char*, const char*, char*, int32_t*, uint32_t, uint32_t) override { return 1; }
+  int OnCommand(uint32_t, uint32_t, const char*) override { return 1; }
+  int OnCountsRequest(vexil::CountsSink*) override { return 0; }
+  int OnRegionRequest(vexil::RegionSink*) override { return 0; }
+  int OnStatRequest(vexil::StatSink*) override { return 0; }
+  int OnRegionRequestExtra(vexil::RegionExtraSink*) override { return 0; }
+  int OnStatRequestExtra(vexil::StatExtraSink*) override { return 0; }
+};
+
+TEST_F(DllHostTest, ConnectsRegistersAnswersAndStops) {
+  LoopbackAgent agent;
+  ASSERT_TRUE(agent.bound()) << ::WSAGetLastError();
+  Library library;
+  ASSERT_TRUE(library.loaded());
+  ASSERT_EQ(vexil::kInitOk,
+            library.InitConn({L"srv", L"-GSID:7", L"-HAPORT:1234", L"-HAIP:127.0.0.7", L"x"}));
+  AgreeingHost host;
+  EXPECT_EQ(vexil::kWarningNotConnected, library.SendWarningMsg(1, "early", "", 0, 0));
+  ASSERT_EQ(vexil::kRunStarted, library.RunConn(&host));
+  EXPECT_EQ(vexil::kRunAlreadyRunning, library.RunConn(&host));
+
+  // The first attempt comes after the 5-second wait.
+  ASSERT_TRUE(agent.Accept(20000));
+  const std::string registration = agent.NextFrame();
+  const std::string exe = "host_dll_test";
+  ASSERT_EQ(40 + exe.size(), registration.size());
+  EXPECT_EQ(Words({static_cast<uint32_t>(registration.size()), 1, 65537, 7,
+                   static_cast<uint32_t>(::GetCurrentProcessId()), 1, 88888, 8990, 0,
+                   static_cast<uint32_t>(exe.size())}) +
+                exe,
+            registration);
+  for (int i = 0; i < 1000 && library.GetStatus() != vexil::StatusConnected; ++i) ::Sleep(10);
+  ASSERT_EQ(vexil::StatusConnected, library.GetStatus());
+
+  agent.Send(Words({12, 2, 9}));
+  EXPECT_EQ(Words({16, 4, 9, 7}), agent.NextFrame());
+  EXPECT_EQ(vexil::kWarningQueued, library.SendWarningMsg(5, "ab", "", 1, 2));
+  EXPECT_EQ(Words({34, 9, 1, 7, 2, 5, 2}) + "ab" + Words({0}), agent.NextFrame());
+
+  library.StopConn();
+  library.StopConn();
+  EXPECT_EQ(vexil::StatusConnected, library.GetStatus());
+  EXPECT_EQ(vexil::kRunAlreadyRunning, library.RunConn(&host));
+  EXPECT_EQ(vexil::kWarningNotConnected, library.SendWarningMsg(5, "late", "", 1, 2));
+}
+
+// Counts check exceptions and resumes after them, as a host's handler may.
+int g_checks = 0;
+
+LONG CALLBACK CountCheck(EXCEPTION_POINTERS* info) {
+  if (info->ExceptionRecord->ExceptionCode != vexil::kInternalCheckCode) {
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  ++g_checks;
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+TEST_F(DllHostTest, NullArgumentsRaiseTheCheckWithNothingLocked) {
+  Library library;
+  ASSERT_TRUE(library.loaded());
+  g_checks = 0;
+  void* handler = ::AddVectoredExceptionHandler(1, &CountCheck);
+  library.RunConn(nullptr);
+  library.SendWarningMsg(0, nullptr, "", 0, 0);
+  library.SendWarningMsg(0, "", nullptr, 0, 0);
+  ::RemoveVectoredExceptionHandler(handler);
+  EXPECT_EQ(3, g_checks);
+  EXPECT_EQ(vexil::StatusIdle, library.GetStatus()) << "nothing started";
+  Call other([&library] { return library.InitConn({L"srv"}); });
+  ASSERT_TRUE(other.Finished(10000)) << "the connector lock is free";
+  library.StopConn();
 }
 
 }  // namespace
