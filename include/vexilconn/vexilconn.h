@@ -127,9 +127,11 @@ class StatExtraSink {
 // The host's object, given to VexilRunConn. The connector calls it only from its one worker
 // thread, only while connected and registered, one call at a time, never nested, and with none of
 // its locks held. While a call runs the connector neither reads nor writes the agent connection,
-// so return promptly. Inside a call the host may use VexilSendWarningMsg and VexilGetStatus; it
-// must not call VexilStopConn (that waits for the worker, which is the calling thread). The
-// connector never deletes this object; keep it alive until VexilStopConn has returned.
+// so return promptly. Inside a call the host may use VexilSendWarningMsg and VexilGetStatus.
+// VexilStopConn called inside a call only asks the worker to stop (it cannot wait for itself):
+// the worker ends when the call returns, and the host must still call VexilStopConn from one of
+// its own threads before unloading. The connector never deletes this object; keep it alive until
+// VexilStopConn has returned on a host thread.
 // Strings passed in are owned by the connector and valid only during the call.
 class HostCallback {
  public:
@@ -168,20 +170,25 @@ extern "C" {
 // (-NOUSEVEXIL, /NOUSEVEXIL) after argv[0] switches the connector off (StatusDisabled). Otherwise
 // GSID and HAPORT (non-zero decimal numbers) and HAIP are required and CNFGFILE is optional, each
 // given as one element such as -GSID:12 or /HAIP=10.0.0.1. Returns kInitOk or kInitBadOptions.
-// argv must hold argc non-null elements. Waits while the worker reconnects.
+// argv must hold argc non-null elements: a null argv or element raises the exception
+// 0xE0000001 in the host's call. Never waits behind a reconnect.
 int VEXILCONN_CALL VexilInitConn(int argc, const wchar_t* const* argv);
 
 // Starts the worker thread, which connects to the HA agent and then calls callback. Returns
 // kRunStarted (also when switched off: then nothing starts), kRunAlreadyRunning or
-// kRunThreadFailed. A null callback raises the exception 0xE0000001 in the host's call.
+// kRunThreadFailed (also when VexilStopConn came first: nothing can start after it). A null
+// callback raises the exception 0xE0000001 in the host's call.
 int VEXILCONN_CALL VexilRunConn(vexil::HostCallback* callback);
 
-// Stops the worker and waits for it to end, then closes the connection. Never call it from inside
-// a HostCallback operation. The connector cannot be started again in the same process.
+// Stops the worker and waits for it to end, then closes the connection and drops what was not
+// sent. Later calls do nothing. Inside a HostCallback operation it only asks the worker to stop
+// (see HostCallback). The connector cannot be started again in the same process.
 void VEXILCONN_CALL VexilStopConn(void);
 
 // Queues a warning for the HA agent. Neither text may be null. Returns kWarningQueued, or
-// kWarningNotConnected when the status is not StatusConnected. Waits while the worker reconnects.
+// kWarningNotConnected when the status is not StatusConnected (before registration, while
+// reconnecting, after VexilStopConn). Never waits behind a reconnect. A warning queued just before
+// the connection drops is discarded, never sent on the next connection.
 int VEXILCONN_CALL VexilSendWarningMsg(int32_t code, const char* text, const char* extraText,
                                        uint32_t idA, uint32_t idB);
 
