@@ -212,13 +212,18 @@ TEST_F(WorkerTest, RegistersThenAnswersEveryRequestInOrder) {
 
 TEST_F(WorkerTest, ReconnectsWithAFreshRegisterAndNoStaleReplies) {
   StartAndRegister();
+  Order isolate;
+  isolate.name = "__ISOLATE__";
+  isolate.argument = "31";
+  agent_.Send(AgentMsg(AgentTag::kOrder, isolate));
+  ASSERT_NE(std::string::npos, agent_.NextFrame().find("OrderReply("));
   // A request whose reply can only be queued after the connection is gone.
   agent_.Send(AgentMsg(AgentTag::kCountsRequest));
   agent_.CloseClient();
   ASSERT_TRUE(agent_.Accept(seconds(10)));
-  EXPECT_EQ(RegisterText(12), agent_.NextFrame());
+  EXPECT_EQ(RegisterText(31), agent_.NextFrame());
   agent_.Send(Check(4));
-  EXPECT_EQ("CheckReply(value=4, gsid=12)", agent_.NextFrame());
+  EXPECT_EQ("CheckReply(value=4, gsid=31)", agent_.NextFrame());
   const std::string log = testing::FileBytes(log_.path());
   EXPECT_NE(std::string::npos, log.find(" Event: ")) << log;
 }
