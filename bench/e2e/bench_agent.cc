@@ -164,7 +164,8 @@ void PrintRatio(const std::string& name, double value) {
   std::printf("ratio %s %.2f\n", name.c_str(), value);
 }
 
-// Owns the started host process; ends it if the run fails before it exits.
+// Owns the started host process: waits for it to exit, and ends it if it has not after 10 s. (A
+// failed run exits at once; the host then fails on its closed control connection.)
 class HostProcess {
  public:
   explicit HostProcess(const std::string& address) {
@@ -391,31 +392,30 @@ int Run(const Options& options) {
     });
   }
 
-  // Warnings: calls per second on the host side, frames per second arriving here.
-  struct WarningFigures {
-    double calls = 0;
-    double frames = 0;
-  };
+  // Warnings: calls per second on the host side, frames per second arriving here, each round
+  // next to plain SetEvent calls in the same host thread.
+  Throughput setEvents, oneThreadCalls, oneThreadFrames, fourThreadCalls, fourThreadFrames;
   int64_t outOfOrder = 0;
-  const auto warnings = [&](const char* label, int32_t senders) {
-    Phase phase = MakePhase(PhaseKind::kWarnings, label, options.count);
+  const auto warnings = [&](const char* label, int32_t senders, Throughput& calls,
+                            Throughput& frames) {
+    Phase phase = MakePhase(PhaseKind::kWarnings, label, share);
     phase.threads = senders;
-    Clock::time_point start;
     const PhaseResult result = run.ConnectorPhase(phase, [&] {
-      start = Clock::now();
+      const Clock::time_point start = Clock::now();
       replies.Expect(ConnectorTag::kWarning);
-      for (int32_t arrived = 0; arrived < options.count;) arrived += replies.Receive();
+      for (int32_t arrived = 0; arrived < share;) arrived += replies.Receive();
+      frames.Add(share, std::chrono::duration<double>(Clock::now() - start).count());
     });
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     outOfOrder += replies.outOfOrder();
-    if (result.values[0] != options.count) Fail("every warning queued while connected");
-    return WarningFigures{options.count / result.values[1], options.count / seconds};
+    if (result.values[0] != share) Fail("every warning queued while connected");
+    calls.Add(share, result.values[1]);
   };
-  const WarningFigures oneThread = warnings("warnings_1_thread", 1);
-  const WarningFigures fourThreads = warnings("warnings_4_threads", 4);
-
-  const double setEventRate =
-      run.HostPhase(MakePhase(PhaseKind::kSetEvent, "setevent", options.count * 2)).values[0];
+  for (int32_t round = 0; round < rounds; ++round) {
+    setEvents.Add(share,
+                  run.HostPhase(MakePhase(PhaseKind::kSetEvent, "setevent", share)).values[0]);
+    warnings("warnings_1_thread", 1, oneThreadCalls, oneThreadFrames);
+    warnings("warnings_4_threads", 4, fourThreadCalls, fourThreadFrames);
+  }
 
   // Warnings queued while the worker is held in a check: nothing can be sent meanwhile.
   const std::string hold = CheckRequestFrame(kHoldCheckValue);
@@ -451,16 +451,16 @@ int Run(const Options& options) {
   Print("raw_event_pipelined", rawEventPipelined.PerSecond(), "requests/s");
   Print("raw_event_pipelined_send_per_reply_nagle", rawLikeConnectorPipelined.PerSecond(),
         "requests/s");
-  Print("raw_setevent", setEventRate, "calls/s");
+  Print("raw_setevent", setEvents.PerSecond(), "calls/s");
   Print("check_rtt_p50", check.Percentile(50), "us");
   Print("check_rtt_p99", check.Percentile(99), "us");
   Print("stat_rtt_p50", stat.Percentile(50), "us");
   Print("stat_rtt_p99", stat.Percentile(99), "us");
   Print("pipelined", pipelined.PerSecond(), "requests/s");
-  Print("warnings_1_thread_calls", oneThread.calls, "calls/s");
-  Print("warnings_1_thread_frames", oneThread.frames, "frames/s");
-  Print("warnings_4_threads_calls", fourThreads.calls, "calls/s");
-  Print("warnings_4_threads_frames", fourThreads.frames, "frames/s");
+  Print("warnings_1_thread_calls", oneThreadCalls.PerSecond(), "calls/s");
+  Print("warnings_1_thread_frames", oneThreadFrames.PerSecond(), "frames/s");
+  Print("warnings_4_threads_calls", fourThreadCalls.PerSecond(), "calls/s");
+  Print("warnings_4_threads_frames", fourThreadFrames.PerSecond(), "frames/s");
   Print("warnings_out_of_order", static_cast<double>(outOfOrder), "frames");
   Print("queued_warning_private", memory.values[1] / queued, "bytes/warning");
   Print("queued_warning_heap", memory.values[2] / queued, "bytes/warning");
@@ -470,8 +470,8 @@ int Run(const Options& options) {
   PrintRatio("stat_rtt_vs_event_pingpong", stat.Percentile(50) / rawEventStat.Percentile(50));
   PrintRatio("stat_rtt_vs_blocking_pingpong", stat.Percentile(50) / rawBlockingStat.Percentile(50));
   PrintRatio("pipelined_vs_event_pipelined", pipelined.PerSecond() / rawEventPipelined.PerSecond());
-  PrintRatio("warnings_vs_setevent", oneThread.calls / setEventRate);
-  PrintRatio("warnings_4_threads_vs_setevent", fourThreads.calls / setEventRate);
+  PrintRatio("warnings_vs_setevent", oneThreadCalls.PerSecond() / setEvents.PerSecond());
+  PrintRatio("warnings_4_threads_vs_setevent", fourThreadCalls.PerSecond() / setEvents.PerSecond());
   return 0;
 }
 

@@ -200,7 +200,8 @@ int32_t SendWarnings(int32_t count, int32_t threads) {
   std::atomic<int32_t> accepted{0};
   std::vector<std::thread> senders;
   for (int32_t thread = 0; thread < threads; ++thread) {
-    senders.emplace_back([&accepted, thread, share = count / threads] {
+    const int32_t share = count / threads + (thread < count % threads ? 1 : 0);
+    senders.emplace_back([&accepted, thread, share] {
       int32_t queued = 0;
       for (int32_t code = 0; code < share; ++code) {
         if (VexilSendWarningMsg(code, "bench warning", "bench extra text",
@@ -264,7 +265,7 @@ PhaseResult RunPhase(const Phase& phase, const std::string& address, const Socke
       HandleHolder event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
       const Clock::time_point start = Clock::now();
       for (int32_t i = 0; i < phase.count; ++i) SetEvent(event.get());
-      result.values[0] = phase.count / SecondsSince(start);
+      result.values[0] = SecondsSince(start);
       break;
     }
     case PhaseKind::kWarnings: {

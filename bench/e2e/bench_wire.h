@@ -27,9 +27,11 @@ enum class PhaseKind : int32_t {
   kRawEvent = 2,        // the same, waiting as the connector waits
   kStartConnector = 3,  // VexilInitConn and VexilRunConn
   kConnectorIdle = 4,   // the agent talks to the connector; the host only waits for "done"
-  kSetEvent = 5,        // time SetEvent calls
-  kWarnings = 6,        // time VexilSendWarningMsg calls from `threads` threads
-  kQueuedMemory = 7,    // private bytes of warnings queued while the worker is held
+  kSetEvent = 5,        // time SetEvent calls (values[0]: seconds)
+  kWarnings = 6,        // time VexilSendWarningMsg calls from `threads` threads (values[0]:
+                        // calls that queued, values[1]: seconds)
+  kQueuedMemory = 7,    // memory of warnings queued while the worker is held (values[0]: calls
+                        // that queued, values[1]: private bytes, values[2]: heap bytes added)
 };
 
 // Agent to host: which phase, and its sizes.
