@@ -127,6 +127,16 @@ class FakeConnector {
   bool connected_ = false;
 };
 
+// A new connector registers; the agent's script answers with "check 1".
+void ExpectCheckRequestAfterRegister(const std::string& address, uint32_t gsid,
+                                     const std::string& exe) {
+  FakeConnector connector(address);
+  connector.SendRegister(gsid, exe);
+  AgentMsg request;
+  ASSERT_TRUE(connector.Read(&request));
+  EXPECT_EQ(AgentTag::kCheckRequest, request.tag());
+}
+
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
@@ -247,11 +257,7 @@ TEST_F(HaAgentTest, MalformedInputDropsTheConnectionAndTheNextConnectorIsServed)
     connector.SendBytes({12, 0, 0, 0, 9, 0, 0, 0, 0xFF, 0, 0, 0});
     EXPECT_TRUE(connector.WaitClosed());
   }
-  FakeConnector connector("127.0.0.63");
-  connector.SendRegister(8, "second");
-  AgentMsg request;
-  ASSERT_TRUE(connector.Read(&request));
-  EXPECT_EQ(AgentTag::kCheckRequest, request.tag());
+  ExpectCheckRequestAfterRegister("127.0.0.63", 8, "second");
   EXPECT_EQ(kExitOk, agent.Join());
   const std::string out = agent.Output();
   EXPECT_TRUE(Contains(out, "!! malformed frame from the connector (error 11): 08 00 00 00 63"))
@@ -276,11 +282,7 @@ TEST_F(HaAgentTest, DamagedFramesNeverStopTheAgent) {
     bytes.resize(bytes.size() - random() % 6);
     connector.SendBytes(bytes);
   }
-  FakeConnector connector("127.0.0.68");
-  connector.SendRegister(7, "survivor");
-  AgentMsg request;
-  ASSERT_TRUE(connector.Read(&request));
-  EXPECT_EQ(AgentTag::kCheckRequest, request.tag());
+  ExpectCheckRequestAfterRegister("127.0.0.68", 7, "survivor");
   EXPECT_EQ(kExitOk, agent.Join());
 }
 
