@@ -3,13 +3,13 @@
 // the two processes (the limit for this transport), then through VexilConn.dll. Prints
 // "bench <name> <value> <unit>" and "ratio <name> <value>" lines.
 //   vexil_bench_agent [--address 127.0.0.N] [--count N] [--trace]
-// --trace runs a short subset and prints the thread ids, for counting Wine server calls.
+// --trace runs every phase once (no rounds) and prints the thread ids, for counting Wine server
+// calls in a trace of the run.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -104,6 +104,7 @@ class FrameReplies final : public ReplyStream {
   }
 
   unsigned lastFrameSize() const { return lastFrameSize_; }
+  // Since the start of the run.
   int64_t outOfOrder() const { return outOfOrder_; }
 
  private:
@@ -395,7 +396,6 @@ int Run(const Options& options) {
   // Warnings: calls per second on the host side, frames per second arriving here, each round
   // next to plain SetEvent calls in the same host thread.
   Throughput setEvents, oneThreadCalls, oneThreadFrames, fourThreadCalls, fourThreadFrames;
-  int64_t outOfOrder = 0;
   const auto warnings = [&](const char* label, int32_t senders, Throughput& calls,
                             Throughput& frames) {
     Phase phase = MakePhase(PhaseKind::kWarnings, label, share);
@@ -406,7 +406,6 @@ int Run(const Options& options) {
       for (int32_t arrived = 0; arrived < share;) arrived += replies.Receive();
       frames.Add(share, std::chrono::duration<double>(Clock::now() - start).count());
     });
-    outOfOrder += replies.outOfOrder();
     if (result.values[0] != share) Fail("every warning queued while connected");
     calls.Add(share, result.values[1]);
   };
@@ -427,7 +426,6 @@ int Run(const Options& options) {
         int32_t checkReplies = 0;
         while (checkReplies == 0) checkReplies = replies.Receive();
       });
-  outOfOrder += replies.outOfOrder();
   if (memory.values[0] != options.count) Fail("every warning queued while the worker was held");
   run.HostPhase(MakePhase(PhaseKind::kEnd, "end"));
 
@@ -461,7 +459,7 @@ int Run(const Options& options) {
   Print("warnings_1_thread_frames", oneThreadFrames.PerSecond(), "frames/s");
   Print("warnings_4_threads_calls", fourThreadCalls.PerSecond(), "calls/s");
   Print("warnings_4_threads_frames", fourThreadFrames.PerSecond(), "frames/s");
-  Print("warnings_out_of_order", static_cast<double>(outOfOrder), "frames");
+  Print("warnings_out_of_order", static_cast<double>(replies.outOfOrder()), "frames");
   Print("queued_warning_private", memory.values[1] / queued, "bytes/warning");
   Print("queued_warning_heap", memory.values[2] / queued, "bytes/warning");
   PrintRatio("check_rtt_vs_event_pingpong", check.Percentile(50) / rawEventCheck.Percentile(50));
