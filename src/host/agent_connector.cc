@@ -22,6 +22,10 @@ static_assert(std::atomic<int32_t>::is_always_lock_free,
               "VexilGetStatus must read the status without a lock");
 
 constexpr long kAllNetworkEvents = 1023;
+// What one connection may hold unsent while the agent does not read. Beyond it the connection is
+// dropped and made again, visibly (log line, status 1 then 5), rather than growing without bound
+// or losing frames quietly. A list that holds nothing takes any single frame.
+constexpr size_t kMaxUnsentBytes = 8u << 20;
 constexpr uint32_t kRegisterNsapId = 88888;
 
 // The connector whose worker runs on this thread, if any.
@@ -252,7 +256,19 @@ void AgentConnector::SendQueued() {
   std::unique_ptr<BufferPtr> buffer;
   while (send_queue_.Pop(&buffer)) {
     // Without a socket the message belonged to a connection that is gone.
-    if (StreamBufferedSocket* socket = AttachedSocket()) socket->Send(*buffer);
+    StreamBufferedSocket* socket = AttachedSocket();
+    if (socket == nullptr) continue;
+    const size_t unsent = socket->UnsentBytes();
+    if (unsent != 0 && unsent + buffer->Size() > kMaxUnsentBytes) {
+      log_->Write(1, L"Outgoing limit reached: %u bytes unsent, connection dropped \n",
+                  static_cast<unsigned>(unsent));
+      std::wprintf(L"Outgoing limit reached : %u bytes unsent, connection dropped \n",
+                   static_cast<unsigned>(unsent));
+      // The agent has stopped reading: this connection, and what was queued for it, is lost.
+      OnSocketError(socket, FD_WRITE, WSAENOBUFS);
+      continue;
+    }
+    socket->Send(*buffer);
   }
 }
 

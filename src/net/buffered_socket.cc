@@ -25,6 +25,7 @@ int WriteFromBuffer(Buffered& socket, int error) {
 void StreamBufferedSocket::Close() {
   receive_buffer_.Clear();
   send_buffers_.clear();
+  unsent_bytes_ = 0;
   Socket::Close();
 }
 
@@ -34,10 +35,21 @@ int StreamBufferedSocket::OnWrite(int error) { return WriteFromBuffer(*this, err
 
 int StreamBufferedSocket::FillReceiveBuffer() { return ReceivePending(handle(), receive_buffer_); }
 
-int StreamBufferedSocket::FlushSend() { return FlushSendQueue(handle(), send_buffers_); }
+int StreamBufferedSocket::FlushSend() {
+  size_t sent = 0;
+  const int result = FlushSendQueue(handle(), send_buffers_, &sent);
+  // Bytes pushed onto SendBuffers directly may be sent without having been counted.
+  unsent_bytes_ = sent < unsent_bytes_ ? unsent_bytes_ - sent : 0;
+  return result;
+}
+
+void StreamBufferedSocket::Queue(const BufferPtr& data) {
+  send_buffers_.push_back(data);
+  unsent_bytes_ += data.Size();
+}
 
 int StreamBufferedSocket::Send(const BufferPtr& data) {
-  send_buffers_.push_back(data);
+  Queue(data);
   return FlushSend();
 }
 

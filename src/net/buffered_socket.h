@@ -33,14 +33,22 @@ class StreamBufferedSocket : public Socket {
   // flush failed.
   virtual int Send(const BufferPtr& data);
   using Socket::Send;
+  // Queues a second reference to data without sending: a caller with several buffers queues them
+  // all, then flushes once, so they leave in as few system calls as possible.
+  void Queue(const BufferPtr& data);
 
   // Received bytes not yet consumed; the frame reader consumes from the front.
   BufferPtr& ReceiveBuffer() { return receive_buffer_; }
+  // Buffers added here directly, not through Send, are not counted by UnsentBytes.
   SendBufferList& SendBuffers() { return send_buffers_; }
+  // Bytes given to Send that the system has not taken yet; kept as a count, so reading it costs
+  // nothing however long the list has grown.
+  size_t UnsentBytes() const { return unsent_bytes_; }
 
  private:
   BufferPtr receive_buffer_;
   SendBufferList send_buffers_;
+  size_t unsent_bytes_ = 0;
 };
 
 class StringBufferedSocket : public Socket {

@@ -12,6 +12,13 @@ namespace {
 // recv and send take an int count; larger requests go in several calls.
 int ClampToInt(unsigned n) { return n > INT_MAX ? INT_MAX : static_cast<int>(n); }
 
+// One receive notification takes at most kReceiveChunks chunks, so a peer that never stops
+// sending cannot hold the worker in one notification.
+constexpr unsigned kReceiveChunkBytes = 16u << 10;
+constexpr int kReceiveChunks = 64;
+// Buffers handed to one WSASend.
+constexpr DWORD kGatherPieces = 64;
+
 int SwitchToBlocking(SOCKET handle) {
   u_long dwVal = 0;
   if (::ioctlsocket(handle, FIONBIO, &dwVal) != 0) {
@@ -33,6 +40,16 @@ int TransferAll(SOCKET handle, Bytes* rest, unsigned length, Call call) {
     length -= static_cast<unsigned>(n);
   }
   return 1;
+}
+
+// Releases the buffers that went out whole from the front of list, empty ones on the way
+// included, and consumes the part of the next one that went out.
+void ConsumeSent(SendBufferList& list, unsigned long sent) {
+  while (!list.empty() && sent >= list.front().Size()) {
+    sent -= list.front().Size();
+    list.pop_front();
+  }
+  if (sent > 0) list.front().Consume(static_cast<unsigned>(sent));
 }
 
 // The number of bytes the socket holds for reading, through FIONREAD.
@@ -89,17 +106,23 @@ int ReceivePending(SOCKET handle, ByteBuffer* buffer) {
     CheckFailed();
     return 0;
   }
-  unsigned dwToRead = 0;
-  if (!PendingCount(handle, &dwToRead)) return 0;
-  if (dwToRead == 0) return 1;
-  buffer->Reserve(dwToRead);
-  unsigned dwXfer = 0;
-  if (!TryReceive(handle, buffer->Data() + buffer->Size(), dwToRead, &dwXfer)) return 0;
-  if (dwXfer > dwToRead) {
-    CheckFailed();
-    return 0;
+  // Received in place, chunk by chunk, until one comes back short: that one emptied the socket.
+  // No FIONREAD first: under Wine every ioctl is one more server request per notification.
+  for (int chunk = 0; chunk < kReceiveChunks; ++chunk) {
+    buffer->Reserve(kReceiveChunkBytes);
+    const int n = ::recv(handle, reinterpret_cast<char*>(buffer->Data() + buffer->Size()),
+                         static_cast<int>(kReceiveChunkBytes), 0);
+    if (n < 0) return ::WSAGetLastError() == WSAEWOULDBLOCK ? 1 : 0;
+    // The peer closed: FD_CLOSE reports it, after the frames already received are delivered.
+    if (n == 0) return 1;
+    if (static_cast<unsigned>(n) > kReceiveChunkBytes) {
+      CheckFailed();
+      return 0;
+    }
+    buffer->Append(nullptr, static_cast<unsigned>(n));
+    if (static_cast<unsigned>(n) < kReceiveChunkBytes) return 1;
   }
-  if (dwXfer > 0) buffer->Append(nullptr, dwXfer);
+  // More is waiting: the receive re-enabled FD_READ, so the next notification takes it.
   return 1;
 }
 
@@ -139,12 +162,27 @@ int SendPending(SOCKET handle, std::string& text) {
   return 1;
 }
 
-int FlushSendQueue(SOCKET handle, SendBufferList& list) {
+int FlushSendQueue(SOCKET handle, SendBufferList& list, size_t* sent) {
   ::WSASetLastError(0);
   while (!list.empty()) {
-    if (!SendPending(handle, list.front())) return 0;
-    if (list.front().Size() != 0) return 1;
-    list.pop_front();
+    // Gathered into one WSASend: one system call for everything queued, not one per buffer.
+    WSABUF pieces[kGatherPieces];
+    DWORD count = 0;
+    unsigned long offered = 0;
+    for (auto it = list.begin(); it != list.end() && count < kGatherPieces; ++it) {
+      if (it->Size() == 0) continue;
+      pieces[count].buf = reinterpret_cast<char*>(it->Data());
+      pieces[count].len = it->Size();
+      offered += it->Size();
+      ++count;
+    }
+    DWORD went_out = 0;
+    if (count > 0 && ::WSASend(handle, pieces, count, &went_out, 0, nullptr, nullptr) != 0) {
+      return ::WSAGetLastError() == WSAEWOULDBLOCK ? 1 : 0;
+    }
+    ConsumeSent(list, went_out);
+    if (sent != nullptr) *sent += went_out;
+    if (went_out < offered) return 1;
   }
   return 1;
 }

@@ -30,17 +30,21 @@ int TrySend(SOCKET handle, const void* source, unsigned length, unsigned* sent);
 int ReceiveAll(SOCKET handle, void* destination, unsigned length);
 int SendAll(SOCKET handle, const void* source, unsigned length);
 
-// Appends exactly the bytes pending on the socket (FIONREAD) to the buffer, received in place.
+// Appends the bytes waiting on the socket to the buffer, received in place in chunks until one
+// comes back short (at most 1 MiB a call; the receive re-enables FD_READ for the rest). A closed
+// connection is success here: the FD_CLOSE notification reports it.
 int ReceivePending(SOCKET handle, ByteBuffer* buffer);
 int ReceivePending(SOCKET handle, BufferPtr& buffer);
+// Appends exactly the bytes pending on the socket (FIONREAD) to the text.
 int ReceivePending(SOCKET handle, std::string& text);
 // Sends what the system accepts from the front of the buffer and consumes exactly that.
 int SendPending(SOCKET handle, ByteBuffer* buffer);
 int SendPending(SOCKET handle, BufferPtr& buffer);
 int SendPending(SOCKET handle, std::string& text);
-// Sets the last error to 0, then sends buffers from the front, releasing each one sent whole; stops
-// with 1 at a front buffer the system took only part of.
-int FlushSendQueue(SOCKET handle, SendBufferList& list);
+// Sets the last error to 0, then sends buffers from the front, gathered into one WSASend for up to
+// 64 of them, releasing each one sent whole; stops with 1 when the system took only part. *sent,
+// when given, gains the number of bytes that went out, also on failure.
+int FlushSendQueue(SOCKET handle, SendBufferList& list, size_t* sent = nullptr);
 
 // Blocking: the whole content, consumed only once all of it went out.
 int SendBufferBlocking(SOCKET handle, ByteBuffer* buffer);

@@ -33,6 +33,10 @@ bool ReadAnyFrame(Message& message, BufferPtr& buffer) {
     return false;
   }
   std::memcpy(&length, buffer.Data(), kLengthWidth);
+  if (length > kMaxFrameLength) {
+    SetLastErrorCode(kErrorMalformedFrame);
+    return false;
+  }
   if (held < length) {
     SetLastErrorCode(kErrorIncompleteFrame);
     return false;

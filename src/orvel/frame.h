@@ -3,6 +3,8 @@
 #ifndef VEXIL_ORVEL_FRAME_H_
 #define VEXIL_ORVEL_FRAME_H_
 
+#include <cstdint>
+
 #include "orvel/messages.h"
 #include "util/buffer_ptr.h"
 
@@ -14,11 +16,17 @@ namespace vexil {
 bool WriteFrame(BufferPtr& buffer, const ConnectorMsg& message);
 bool WriteFrame(BufferPtr& buffer, const AgentMsg& message);
 
+// The longest frame either side accepts, far above the largest real message. A longer announced
+// length is malformed at once rather than waited for, so that a damaged length field cannot make
+// the reader buffer without bound.
+constexpr uint32_t kMaxFrameLength = 16u << 20;
+
 // Decodes the frame at the front of buffer in place and consumes it. On false the thread's last
 // error says why: kErrorIncompleteFrame (1237) when fewer than 4 bytes, or fewer than the announced
 // length, are held (nothing is consumed; call again once more bytes have arrived);
-// kErrorMalformedFrame (11) when the message does not decode or does not fill exactly its
-// announced length (the buffer is left somewhere inside the frame: the stream cannot be resumed).
+// kErrorMalformedFrame (11) when the announced length exceeds kMaxFrameLength, or the message does
+// not decode or does not fill exactly its announced length (the buffer is left somewhere inside
+// the frame: the stream cannot be resumed).
 bool ReadFrame(AgentMsg& message, BufferPtr& buffer);
 bool ReadFrame(ConnectorMsg& message, BufferPtr& buffer);
 

@@ -91,6 +91,25 @@ TEST(Frame, LengthOneTooLargeWaitsThenFailsOnTheNextByte) {
   EXPECT_EQ(ReadResult(message, buffer), kErrorMalformedFrame);
 }
 
+// An announced length beyond the cap is malformed from its first four bytes on, in both
+// directions, while the largest allowed length still waits for its bytes.
+TEST(Frame, LengthAboveTheCapIsMalformedAtOnce) {
+  for (const uint32_t length : {kMaxFrameLength + 1, 0xFFFFFFF0u}) {
+    BufferPtr buffer;
+    buffer.Append(&length, sizeof length);
+    AgentMsg request;
+    EXPECT_EQ(ReadResult(request, buffer), kErrorMalformedFrame) << length;
+    ConnectorMsg reply;
+    EXPECT_FALSE(ReadFrame(reply, buffer));
+    EXPECT_EQ(LastErrorCode(), kErrorMalformedFrame);
+  }
+  BufferPtr buffer;
+  const uint32_t largest = kMaxFrameLength;
+  buffer.Append(&largest, sizeof largest);
+  AgentMsg message;
+  EXPECT_EQ(ReadResult(message, buffer), kErrorIncompleteFrame);
+}
+
 TEST(Frame, MalformedFramesReportBadFormat) {
   const Bytes cases[] = {
       {8, 0, 0, 0, 7, 0, 0, 0},                           // tag past the set

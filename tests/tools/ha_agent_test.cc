@@ -18,48 +18,13 @@
 #include "ha-agent/line_source.h"
 #include "orvel/frame.h"
 #include "sync/last_error.h"
+#include "tools/running_agent.h"
 
 namespace vexil::tools {
 namespace {
 
 constexpr uint16_t kPort = 8990;
 constexpr int kLivenessMs = 5000;
-
-// The agent, listening before the constructor returns, running its script on a thread.
-class RunningAgent {
- public:
-  RunningAgent(const std::string& address, std::vector<std::string> script, bool json = false)
-      : lines_(std::move(script)) {
-    AgentOptions options;
-    options.address = address;
-    options.port = kPort;
-    options.json = json;
-    options.strict = true;
-    session_ = std::make_unique<AgentSession>(options, &out_);
-    listening_ = session_->Start();
-    if (listening_) thread_ = std::thread([this] { status_ = session_->Run(&lines_); });
-  }
-  ~RunningAgent() { Join(); }
-
-  bool listening() const { return listening_; }
-  // Waits for the script to end; the output may be read afterwards.
-  int Join() {
-    if (thread_.joinable()) thread_.join();
-    return status_;
-  }
-  std::string Output() {
-    Join();
-    return out_.str();
-  }
-
- private:
-  std::ostringstream out_;  // written by the agent's thread only, read after Join
-  FixedLines lines_;
-  std::unique_ptr<AgentSession> session_;
-  bool listening_ = false;
-  int status_ = -1;
-  std::thread thread_;
-};
 
 // The connector's side of one connection: sends ConnectorMsg frames, reads AgentMsg frames.
 class FakeConnector {

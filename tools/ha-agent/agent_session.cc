@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <thread>
 
 #include "ha-agent/message_format.h"
 #include "orvel/frame.h"
@@ -18,6 +20,8 @@ constexpr size_t kMaxArrivals = 10000;
 // How long one network wait lasts while the input has nothing for us.
 constexpr int kServeSliceMs = 20;
 constexpr size_t kReceiveChunk = 64 * 1024;
+// The pause between the single-byte sends of drip.
+constexpr auto kDripPause = std::chrono::milliseconds(2);
 
 std::string HexBytes(const uint8_t* data, size_t size, size_t shown) {
   std::string out;
@@ -76,9 +80,9 @@ AgentSession::Outcome AgentSession::Execute(const AgentCommand& command) {
     case CommandKind::kNothing:
       return Outcome::kNext;
     case CommandKind::kSend:
-      return SendFrames(command.messages);
+      return SendFrames(command.messages, command.summary);
     case CommandKind::kRaw:
-      return SendRaw(command.bytes);
+      return SendRaw(command.bytes, command.summary);
     case CommandKind::kWait:
       ServeUntil(Clock::now() + std::chrono::milliseconds(command.milliseconds));
       return Outcome::kNext;
@@ -96,21 +100,85 @@ AgentSession::Outcome AgentSession::Execute(const AgentCommand& command) {
     case CommandKind::kHelp:
       *out_ << CommandHelp() << std::flush;
       return Outcome::kNext;
+    case CommandKind::kDrip:
+      drip_next_ = true;
+      return Outcome::kNext;
+    case CommandKind::kFrameLength:
+      length_offset_next_ = command.offset;
+      return Outcome::kNext;
+    case CommandKind::kStall:
+      stalled_ = true;
+      Event("stalled", "-- not reading", "");
+      return Outcome::kNext;
+    case CommandKind::kResume:
+      stalled_ = false;
+      Event("resumed", "-- reading again", "");
+      return Outcome::kNext;
+    case CommandKind::kAbortiveClose:
+      if (!NeedConnection()) return options_.strict ? Outcome::kFailed : Outcome::kNext;
+      stream_.Reset();
+      DropConnection("connection reset by the agent", "agent");
+      return Outcome::kNext;
+    case CommandKind::kHalfClose:
+      if (!NeedConnection()) return options_.strict ? Outcome::kFailed : Outcome::kNext;
+      stream_.ShutdownSend();
+      Event("half-closed", "-- the agent sends no more; still reading", "");
+      return Outcome::kNext;
+    case CommandKind::kCloseNow: {
+      const Outcome sent = SendFrames(command.messages, "");
+      if (stream_.is_open()) DropConnection("connection closed by the agent", "agent");
+      return sent;
+    }
+    case CommandKind::kRestart:
+      return Restart() ? Outcome::kNext : Outcome::kFailed;
   }
   return Outcome::kNext;
 }
 
-AgentSession::Outcome AgentSession::SendFrames(const std::vector<AgentMsg>& messages) {
-  if (!stream_.is_open()) {
-    Error("no connector is connected (expect Register waits for one)");
-    return options_.strict ? Outcome::kFailed : Outcome::kNext;
+bool AgentSession::NeedConnection() {
+  if (stream_.is_open()) return true;
+  Error("no connector is connected (expect Register waits for one)");
+  return false;
+}
+
+bool AgentSession::Transmit(const uint8_t* data, size_t size) {
+  const bool drip = drip_next_;
+  drip_next_ = false;
+  bool sent = true;
+  if (!drip) {
+    sent = stream_.SendAll(data, size) == IoResult::kDone;
+  } else {
+    for (size_t i = 0; i < size && sent; ++i) {
+      if (i != 0) std::this_thread::sleep_for(kDripPause);
+      sent = stream_.SendAll(data + i, 1) == IoResult::kDone;
+    }
   }
+  if (!sent) DropConnection("send failed: " + TcpStream::LastErrorText(), "error");
+  return sent;
+}
+
+AgentSession::Outcome AgentSession::SendFrames(const std::vector<AgentMsg>& messages,
+                                               const std::string& summary) {
+  if (!NeedConnection()) return options_.strict ? Outcome::kFailed : Outcome::kNext;
   // Requests of one command go out in one send, as one agent write.
   BufferPtr frames;
   for (const AgentMsg& message : messages) WriteFrame(frames, message);
-  if (stream_.SendAll(frames.Data(), frames.Size()) != IoResult::kDone) {
-    DropConnection("send failed: " + TcpStream::LastErrorText(), "error");
+  const int offset = length_offset_next_;
+  length_offset_next_ = 0;
+  if (offset != 0 && frames.Size() >= 4) {
+    uint32_t length = 0;
+    std::memcpy(&length, frames.Data(), sizeof length);
+    length += static_cast<uint32_t>(offset);
+    std::memcpy(frames.Data(), &length, sizeof length);
+    Event("length-changed", "-- the next frame announces " + std::to_string(length) + " bytes",
+          "\"length\":" + std::to_string(length));
+  }
+  if (!Transmit(frames.Data(), frames.Size())) {
     return options_.strict ? Outcome::kFailed : Outcome::kNext;
+  }
+  if (!summary.empty()) {
+    Event("sent", "-> " + summary, "\"summary\":" + JsonString(summary));
+    return Outcome::kNext;
   }
   for (const AgentMsg& message : messages) {
     Event("sent", "-> " + CompactText(message), JsonMembers(message));
@@ -118,19 +186,32 @@ AgentSession::Outcome AgentSession::SendFrames(const std::vector<AgentMsg>& mess
   return Outcome::kNext;
 }
 
-AgentSession::Outcome AgentSession::SendRaw(const std::vector<uint8_t>& bytes) {
-  if (!stream_.is_open()) {
-    Error("no connector is connected (expect Register waits for one)");
+AgentSession::Outcome AgentSession::SendRaw(const std::vector<uint8_t>& bytes,
+                                            const std::string& summary) {
+  if (!NeedConnection()) return options_.strict ? Outcome::kFailed : Outcome::kNext;
+  if (!Transmit(bytes.data(), bytes.size())) {
     return options_.strict ? Outcome::kFailed : Outcome::kNext;
   }
-  if (stream_.SendAll(bytes.data(), bytes.size()) != IoResult::kDone) {
-    DropConnection("send failed: " + TcpStream::LastErrorText(), "error");
-    return options_.strict ? Outcome::kFailed : Outcome::kNext;
-  }
-  const std::string hex = HexBytes(bytes.data(), bytes.size(), bytes.size());
-  Event("sent-raw", "-> raw " + std::to_string(bytes.size()) + " bytes: " + hex,
-        "\"bytes\":" + JsonString(hex));
+  const std::string shown = summary.empty()
+                                ? HexBytes(bytes.data(), bytes.size(), bytes.size())
+                                : summary + ": " + HexBytes(bytes.data(), bytes.size(), 16);
+  Event("sent-raw", "-> raw " + std::to_string(bytes.size()) + " bytes: " + shown,
+        "\"bytes\":" + JsonString(shown));
   return Outcome::kNext;
+}
+
+bool AgentSession::Restart() {
+  if (stream_.is_open()) DropConnection("connection closed by the agent", "agent");
+  const uint16_t port = listener_.port();
+  listener_.Close();
+  std::string error;
+  if (!listener_.Listen(options_.address, port, &error)) {
+    Error("cannot listen again on " + options_.address + ":" + std::to_string(port) + ": " + error);
+    return false;
+  }
+  Event("restarted", "-- listening again on " + options_.address + ":" + std::to_string(port),
+        "\"port\":" + std::to_string(port));
+  return true;
 }
 
 bool AgentSession::Expect(const AgentCommand& command) {
@@ -164,6 +245,10 @@ void AgentSession::ServeUntil(Clock::time_point deadline) {
 }
 
 void AgentSession::ServeOnce(int timeout_ms) {
+  if (stream_.is_open() && stalled_) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
+    return;
+  }
   if (!stream_.is_open()) {
     if (listener_.Accept(timeout_ms, &stream_) == IoResult::kDone) {
       inbox_.Clear();

@@ -57,8 +57,15 @@ class AgentSession {
   using Clock = std::chrono::steady_clock;
 
   Outcome Execute(const AgentCommand& command);
-  Outcome SendFrames(const std::vector<AgentMsg>& messages);
-  Outcome SendRaw(const std::vector<uint8_t>& bytes);
+  Outcome SendFrames(const std::vector<AgentMsg>& messages, const std::string& summary);
+  Outcome SendRaw(const std::vector<uint8_t>& bytes, const std::string& summary);
+  // Sends bytes as one write, or one byte per write after drip; false (connection dropped) when
+  // the connector has gone.
+  bool Transmit(const uint8_t* data, size_t size);
+  bool NeedConnection();
+  // Closes the connection and the listener and listens again on the same port; false (reported)
+  // if the port cannot be bound again.
+  bool Restart();
   bool Expect(const AgentCommand& command);
   // Serves the network until deadline: accepts when no connector is connected, otherwise
   // receives and handles complete frames.
@@ -78,6 +85,10 @@ class AgentSession {
   TcpStream stream_;              // the connector, when one is connected
   BufferPtr inbox_;               // bytes received and not yet cut into frames
   std::deque<Arrival> arrivals_;  // received messages no expect has taken yet, oldest first
+  // Faults armed for the next send, and the reading stall.
+  bool drip_next_ = false;
+  int length_offset_next_ = 0;
+  bool stalled_ = false;
 };
 
 }  // namespace vexil::tools

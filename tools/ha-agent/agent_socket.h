@@ -50,6 +50,10 @@ class TcpStream {
   IoResult Receive(uint8_t* buffer, size_t capacity, int timeout_ms, size_t* received);
   // Shuts down both directions and closes; a no-op when not open.
   void Close();
+  // Closes with an abortive reset (linger zero): the peer sees a reset, not an orderly close.
+  void Reset();
+  // Shuts down the sending direction only; the stream stays open for receiving.
+  void ShutdownSend();
   // The system's text for the last failure on this thread.
   static std::string LastErrorText();
 
@@ -65,7 +69,7 @@ class TcpStream {
 class TcpListener {
  public:
   TcpListener() = default;
-  ~TcpListener();
+  ~TcpListener() { Close(); }
   TcpListener(const TcpListener&) = delete;
   TcpListener& operator=(const TcpListener&) = delete;
 
@@ -75,6 +79,8 @@ class TcpListener {
   uint16_t port() const { return port_; }
   // Waits at most timeout_ms for one connection; kDone moves it into *stream.
   IoResult Accept(int timeout_ms, TcpStream* stream);
+  // Stops listening; a later Listen may bind again. A no-op when not listening.
+  void Close();
 
  private:
   intptr_t handle_ = -1;

@@ -112,10 +112,24 @@ void TcpStream::Close() {
   handle_ = -1;
 }
 
+void TcpStream::Reset() {
+  if (!is_open()) return;
+  const linger abortive = {1, 0};
+  setsockopt(Fd(handle_), SOL_SOCKET, SO_LINGER, &abortive, sizeof(abortive));
+  close(Fd(handle_));
+  handle_ = -1;
+}
+
+void TcpStream::ShutdownSend() {
+  if (is_open()) shutdown(Fd(handle_), SHUT_WR);
+}
+
 std::string TcpStream::LastErrorText() { return std::strerror(errno); }
 
-TcpListener::~TcpListener() {
-  if (handle_ != -1) close(Fd(handle_));
+void TcpListener::Close() {
+  if (handle_ == -1) return;
+  close(Fd(handle_));
+  handle_ = -1;
 }
 
 bool TcpListener::Listen(const std::string& address, uint16_t port, std::string* error) {

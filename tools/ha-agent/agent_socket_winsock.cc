@@ -124,8 +124,23 @@ std::string TcpStream::LastErrorText() {
   return "error " + std::to_string(code) + (result.empty() ? "" : ": " + result);
 }
 
-TcpListener::~TcpListener() {
-  if (handle_ != -1) closesocket(Sock(handle_));
+void TcpStream::Reset() {
+  if (!is_open()) return;
+  const linger abortive = {1, 0};
+  setsockopt(Sock(handle_), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive),
+             sizeof(abortive));
+  closesocket(Sock(handle_));
+  handle_ = -1;
+}
+
+void TcpStream::ShutdownSend() {
+  if (is_open()) shutdown(Sock(handle_), SD_SEND);
+}
+
+void TcpListener::Close() {
+  if (handle_ == -1) return;
+  closesocket(Sock(handle_));
+  handle_ = -1;
 }
 
 bool TcpListener::Listen(const std::string& address, uint16_t port, std::string* error) {

@@ -2,7 +2,11 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <random>
+
+#include "orvel/frame.h"
 
 #include "orvel/message_text.h"
 
@@ -12,6 +16,10 @@ namespace {
 using Words = std::vector<std::string>;  // the command's arguments, without its name
 
 constexpr long long kMaxWaitMs = 3600 * 1000;
+// Bounds of the fault commands: large enough for any fault, small enough to fit in memory.
+constexpr long long kMaxFaultBytes = 256ll << 20;
+constexpr long long kMaxFloodRequests = 1000000;
+constexpr int kCloseNowRequests = 200;
 
 // Whole-word numbers only: decimal, or hexadecimal after 0x.
 bool ParseNumber(const std::string& word, long long min, long long max, long long* value) {
@@ -181,6 +189,105 @@ bool ParseExpect(const Words& args, AgentCommand* command) {
   return true;
 }
 
+// ---- Fault commands ----
+
+bool ParseCount(const Words& args, long long max, long long* count) {
+  return args.size() == 1 && ParseNumber(args[0], 1, max, count);
+}
+
+std::vector<uint8_t> FrameBytes(const AgentMsg& message) {
+  BufferPtr frame;
+  WriteFrame(frame, message);
+  return std::vector<uint8_t>(frame.Data(), frame.Data() + frame.Size());
+}
+
+bool ParseGarbage(const Words& args, AgentCommand* command) {
+  long long count = 0;
+  if (!ParseCount(args, kMaxFaultBytes, &count)) return false;
+  // A fixed seed: a script that finds a fault finds it again.
+  static std::mt19937 random(20061);
+  command->kind = CommandKind::kRaw;
+  command->bytes.resize(static_cast<size_t>(count));
+  for (uint8_t& byte : command->bytes) byte = static_cast<uint8_t>(random());
+  command->summary = "garbage, " + std::to_string(count) + " random bytes";
+  return true;
+}
+
+bool ParseFrameLength(const Words& args, AgentCommand* command) {
+  if (args.size() != 1 || args[0].size() < 2 || (args[0][0] != '+' && args[0][0] != '-')) {
+    return false;
+  }
+  long long offset = 0;
+  if (!ParseNumber(args[0].substr(1), 1, std::numeric_limits<int32_t>::max(), &offset)) {
+    return false;
+  }
+  command->kind = CommandKind::kFrameLength;
+  command->offset = static_cast<int>(args[0][0] == '-' ? -offset : offset);
+  return true;
+}
+
+// A Command whose text announces more bytes than its frame holds; the frame length is right.
+bool ParseTextPastFrame(const Words& args, AgentCommand* command) {
+  if (!args.empty()) return false;
+  Command body;
+  body.text = "past the frame";
+  command->kind = CommandKind::kRaw;
+  command->bytes = FrameBytes(AgentMsg(AgentTag::kCommand, body));
+  const uint32_t announced = static_cast<uint32_t>(body.text.size() + 64);
+  const size_t count_at = command->bytes.size() - body.text.size() - sizeof announced;
+  std::memcpy(command->bytes.data() + count_at, &announced, sizeof announced);
+  return true;
+}
+
+// A frame with no body and any tag, known or not.
+bool ParseTag(const Words& args, AgentCommand* command) {
+  uint32_t tag = 0;
+  if (args.size() != 1 || !ParseUint32(args[0], &tag)) return false;
+  command->kind = CommandKind::kRaw;
+  const uint32_t words[] = {8, tag};
+  command->bytes.resize(sizeof words);
+  std::memcpy(command->bytes.data(), words, sizeof words);
+  return true;
+}
+
+// N CheckRequests with the values 1 to N, all in one send.
+bool ParseFlood(const Words& args, AgentCommand* command) {
+  long long count = 0;
+  if (!ParseCount(args, kMaxFloodRequests, &count)) return false;
+  command->kind = CommandKind::kSend;
+  for (long long i = 1; i <= count; ++i) {
+    CheckRequest body;
+    body.value = static_cast<int32_t>(i);
+    command->messages.emplace_back(AgentTag::kCheckRequest, body);
+  }
+  command->summary = "flood, " + std::to_string(count) + " CheckRequests (values 1 to " +
+                     std::to_string(count) + ")";
+  return true;
+}
+
+bool ParseBigOrder(const Words& args, AgentCommand* command) {
+  long long size = 0;
+  if (!ParseCount(args, kMaxFaultBytes, &size)) return false;
+  Order body;
+  body.name = "big-order";
+  body.argument.assign(static_cast<size_t>(size), 'x');
+  command->kind = CommandKind::kSend;
+  command->messages.emplace_back(AgentTag::kOrder, std::move(body));
+  command->summary = "Order(name=\"big-order\", argument of " + std::to_string(size) + " bytes)";
+  return true;
+}
+
+bool ParseCloseNow(const Words& args, AgentCommand* command) {
+  if (!args.empty()) return false;
+  command->kind = CommandKind::kCloseNow;
+  for (int i = 1; i <= kCloseNowRequests; ++i) {
+    CheckRequest body;
+    body.value = i;
+    command->messages.emplace_back(AgentTag::kCheckRequest, body);
+  }
+  return true;
+}
+
 template <CommandKind kKind>
 bool ParseNoArguments(const Words& args, AgentCommand* command) {
   command->kind = kKind;
@@ -212,6 +319,27 @@ const CommandRow kCommands[] = {
      ParseNoArguments<CommandKind::kClose>},
     {"reset", "reset", "forget received messages that no expect has taken",
      ParseNoArguments<CommandKind::kReset>},
+    {"garbage", "garbage N", "send N random bytes", ParseGarbage},
+    {"drip", "drip", "send the next command's bytes one per send, with a pause between them",
+     ParseNoArguments<CommandKind::kDrip>},
+    {"frame-length", "frame-length +K|-K", "announce the next frame K bytes longer or shorter",
+     ParseFrameLength},
+    {"text-past-frame", "text-past-frame",
+     "send a Command whose text count runs past the end of its frame", ParseTextPastFrame},
+    {"tag", "tag N", "send an empty frame with tag N", ParseTag},
+    {"flood", "flood N", "send N CheckRequests back to back in one send", ParseFlood},
+    {"big-order", "big-order BYTES", "send an Order whose argument has BYTES bytes", ParseBigOrder},
+    {"stall", "stall", "stop reading: the connector's writes pile up in the kernel",
+     ParseNoArguments<CommandKind::kStall>},
+    {"resume", "resume", "read again after a stall", ParseNoArguments<CommandKind::kResume>},
+    {"rst", "rst", "close the connection with an abortive reset",
+     ParseNoArguments<CommandKind::kAbortiveClose>},
+    {"half-close", "half-close", "stop sending (shutdown) but keep reading",
+     ParseNoArguments<CommandKind::kHalfClose>},
+    {"close-now", "close-now",
+     "send 200 CheckRequests and close at once, while their replies are coming", ParseCloseNow},
+    {"restart", "restart", "close the connection and the listener, then listen again",
+     ParseNoArguments<CommandKind::kRestart>},
     {"quit", "quit", "close and exit", ParseNoArguments<CommandKind::kQuit>},
     {"help", "help", "list the commands", ParseNoArguments<CommandKind::kHelp>},
 };

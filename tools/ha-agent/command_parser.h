@@ -28,6 +28,15 @@ enum class CommandKind {
   kReset,    // forget every received message that no expect has taken yet
   kQuit,
   kHelp,
+  // Faults.
+  kDrip,           // send the next command's bytes one at a time, with a pause between them
+  kFrameLength,    // offset: add it to the length field of the next frame sent
+  kStall,          // stop reading the connection; the connector's writes pile up
+  kResume,         // read again after a stall
+  kAbortiveClose,  // close with an abortive reset (rst)
+  kHalfClose,      // shut down the sending direction; keep reading
+  kCloseNow,       // send a burst of requests and close at once, while their replies are coming
+  kRestart,        // close the connection and the listener, then listen again on the same port
 };
 
 struct AgentCommand {
@@ -37,6 +46,10 @@ struct AgentCommand {
   int milliseconds = 0;
   std::string name;      // a ConnectorMsg name ("CheckReply")
   std::string contains;  // text the message's compact line must contain; empty matches any
+  int offset = 0;        // kFrameLength
+  // When set, printed for the whole send instead of one line per message or the bytes (for
+  // sends too large to show).
+  std::string summary;
 };
 
 // Splits a line into words; false with *error for an unterminated quote.
