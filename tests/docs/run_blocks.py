@@ -33,7 +33,8 @@ ALLOWED_LAST = range(120, 140)
 
 
 def runnable_blocks(text):
-    """Returns (line number, body) for every runnable block; raises on an unclosed one."""
+    """Returns (line number of its first line, body) for every runnable block, lines counted from
+    1; raises on an unclosed one."""
     blocks = []
     lines = text.split("\n")
     i = 0
@@ -45,7 +46,7 @@ def runnable_blocks(text):
                 j += 1
             if j == len(lines):
                 raise ValueError(f"line {start}: runnable block is not closed")
-            blocks.append((start, "\n".join(lines[start:j]) + "\n"))
+            blocks.append((start + 1, "\n".join(lines[start:j]) + "\n"))
             i = j
         i += 1
     return blocks
