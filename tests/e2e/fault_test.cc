@@ -1,0 +1,302 @@
+// The connector against an agent that misbehaves in every way the stand-in agent can: the
+// connector never crashes or hangs, drops a damaged connection and registers afresh, answers in
+// request order, keeps host calls short, and holds its handle count and memory steady over many
+// reconnects.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/agent_connector.h"
+#include "host/file_bytes.h"
+#include "net/socket_service.h"
+#include "sync/win32.h"
+#include "tools/running_agent.h"
+
+#include <psapi.h>
+
+namespace vexil {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+using Clock = std::chrono::steady_clock;
+
+LogTime FixedTime() { return LogTime{2024, 3, 5, 7, 9, 3, 45}; }
+
+struct ProcessFigures {
+  DWORD handles = 0;
+  size_t private_bytes = 0;
+};
+
+ProcessFigures Measure() {
+  ProcessFigures figures;
+  ::GetProcessHandleCount(::GetCurrentProcess(), &figures.handles);
+  // PagefileUsage is the process's private committed memory.
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof counters;
+  ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
+  figures.private_bytes = counters.PagefileUsage;
+  return figures;
+}
+
+// A host that answers checks with their value and notes the connector's status at every call
+// and, for a chosen check value, the process figures.
+class RecordingHost final : public HostCallback {
+ public:
+  int OnCheckRequest(int32_t value) override {
+    std::lock_guard<std::mutex> guard(mutex);
+    statuses.push_back(connector->GetStatus());
+    if (value >= 1000000) figures.push_back(Measure());
+    return 1;
+  }
+  int OnOrder(const char*, const char*, char*, int32_t*, uint32_t, uint32_t) override { return 1; }
+  int OnCommand(uint32_t, uint32_t, const char*) override { return 1; }
+  int OnCountsRequest(CountsSink*) override { return 0; }
+  int OnRegionRequest(RegionSink*) override { return 0; }
+  int OnStatRequest(StatSink*) override { return 0; }
+  int OnRegionRequestExtra(RegionExtraSink*) override { return 0; }
+  int OnStatRequestExtra(StatExtraSink*) override { return 0; }
+
+  AgentConnector* connector = nullptr;
+  std::mutex mutex;
+  std::vector<int32_t> statuses;        // guarded by mutex
+  std::vector<ProcessFigures> figures;  // guarded by mutex
+};
+
+// Host calls made on a thread of their own for as long as it lives; the longest one is kept.
+class HostCaller {
+ public:
+  explicit HostCaller(AgentConnector* connector)
+      : thread_([this, connector] {
+          while (!done_) {
+            const auto start = Clock::now();
+            connector->GetStatus();
+            connector->SendWarningMsg(1, "probe", "", 0, 0);
+            const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+            longest_ = std::max<long long>(longest_, took.count());
+            ::Sleep(2);
+          }
+        }) {}
+  ~HostCaller() { Stop(); }
+  long long Stop() {
+    done_ = true;
+    if (thread_.joinable()) thread_.join();
+    return longest_;
+  }
+
+ private:
+  std::atomic<bool> done_{false};
+  std::atomic<long long> longest_{0};
+  std::thread thread_;
+};
+
+std::vector<int> CheckReplyValues(const std::string& out) {
+  std::vector<int> values;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    const std::string head = "<- CheckReply value=";
+    if (line.compare(0, head.size(), head) == 0)
+      values.push_back(std::stoi(line.substr(head.size())));
+  }
+  return values;
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+class FaultTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { StartupSockets(kSocketVersion20); }
+  static void TearDownTestSuite() { CleanupSockets(); }
+
+  FaultTest()
+      : log_(&FixedTime, L"c:\\no such directory\\none.ini"),
+        connector_(&log_, ConnectorTiming{50, 8990}) {
+    ::DeleteFileW(log_.path());
+    host_.connector = &connector_;
+  }
+  ~FaultTest() override {
+    connector_.StopConn();
+    ::DeleteFileW(log_.path());
+  }
+  static void Init(AgentConnector* connector, const wchar_t* haip) {
+    const std::wstring option = std::wstring(L"-HAIP:") + haip;
+    const wchar_t* const argv[] = {L"srv", L"-GSID:12", L"-HAPORT:1", option.c_str(), L"x"};
+    ASSERT_EQ(kInitOk, connector->InitConn(5, argv));
+  }
+  void Start(const wchar_t* haip) {
+    Init(&connector_, haip);
+    ASSERT_EQ(kRunStarted, connector_.RunConn(&host_));
+  }
+  void ExpectEveryCallbackSawConnected() {
+    std::lock_guard<std::mutex> guard(host_.mutex);
+    EXPECT_FALSE(host_.statuses.empty());
+    for (int32_t status : host_.statuses) EXPECT_EQ(StatusConnected, status);
+  }
+
+  ConnLog log_;
+  RecordingHost host_;
+  AgentConnector connector_;
+};
+
+// Each damaging fault: the connection is dropped, the next one opens with a fresh Register and
+// is served. Each harmless one: the connection stays and is served.
+TEST_F(FaultTest, EveryFaultEndsInAServedConnection) {
+  struct Case {
+    const char* fault;
+    bool drops;
+  };
+  const Case cases[] = {
+      {"frame-length +4\ncheck 999\ncheck 998", true},
+      {"frame-length -3\ncheck 999", true},
+      {"text-past-frame", true},
+      {"tag 99", true},
+      {"garbage 64", true},
+      {"frame-length +17000000\ncheck 999", true},
+      {"rst", true},
+      {"half-close", true},
+      {"close-now", true},
+      {"restart", true},
+      {"close", true},
+      {"drip", false},
+      {"big-order 1000000", false},
+  };
+  std::vector<std::string> script = {"expect Register 10000"};
+  int value = 1;
+  for (const Case& c : cases) {
+    std::istringstream fault(c.fault);
+    for (std::string line; std::getline(fault, line);) script.push_back(line);
+    if (c.drops) script.push_back("expect Register 10000");
+    script.push_back("check " + std::to_string(value));
+    script.push_back("expect CheckReply 10000 value=" + std::to_string(value));
+    ++value;
+  }
+  script.push_back("flood 2000");
+  script.push_back("expect CheckReply 20000 value=2000 ");
+  script.push_back("quit");
+  tools::RunningAgent agent("127.0.0.32", script);
+  ASSERT_TRUE(agent.listening());
+  Start(L"127.0.0.32");
+  HostCaller caller(&connector_);
+  const int status = agent.Join();
+  const long long longest = caller.Stop();
+  const std::string out = agent.Output();
+  ASSERT_EQ(tools::kExitOk, status) << out;
+  EXPECT_EQ(std::string::npos, out.find("malformed frame from the connector")) << out;
+  // One Register per connection: the first, and one after each drop.
+  EXPECT_EQ(1u + 11u, Count(out, "<- Register "));
+  // Within the flood's connection the replies come in request order.
+  std::vector<int> values = CheckReplyValues(out);
+  std::vector<int> flood(values.end() - std::min<size_t>(values.size(), 2000), values.end());
+  for (size_t i = 0; i < flood.size(); ++i) ASSERT_EQ(static_cast<int>(i + 1), flood[i]);
+  ExpectEveryCallbackSawConnected();
+  std::printf("longest host call during the faults: %lld ms\n", longest);
+  EXPECT_LT(longest, 1000);
+}
+
+// The agent stops reading while the host queues: host calls stay short, and once the connection
+// holds the most it may, it is dropped visibly and made again.
+TEST_F(FaultTest, AStalledAgentCostsABoundedConnectionNotAHang) {
+  tools::RunningAgent agent("127.0.0.33", {"expect Register 10000", "stall", "wait 20000", "resume",
+                                           "expect Register 20000", "check 5",
+                                           "expect CheckReply 10000 value=5", "quit"});
+  ASSERT_TRUE(agent.listening());
+  Start(L"127.0.0.33");
+  for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i) ::Sleep(10);
+  ASSERT_EQ(StatusConnected, connector_.GetStatus());
+  const ProcessFigures before = Measure();
+  size_t peak = 0;
+  const std::string text(4000, 'w');
+  long long longest = 0;
+  int queued = 0;
+  for (int i = 0; i < 20000 && connector_.GetStatus() == StatusConnected; ++i) {
+    const auto start = Clock::now();
+    queued += connector_.SendWarningMsg(i, text.c_str(), "", 0, 0);
+    longest = std::max<long long>(
+        longest, std::chrono::duration_cast<milliseconds>(Clock::now() - start).count());
+    if (i % 100 == 0) peak = std::max(peak, Measure().private_bytes);
+  }
+  EXPECT_NE(StatusConnected, connector_.GetStatus()) << "the connection was never dropped";
+  const std::string log = testing::FileBytes(log_.path());
+  EXPECT_NE(std::string::npos, log.find("Outgoing limit reached")) << log;
+  std::printf("stall: %d warnings queued, longest call %lld ms, private bytes %zu -> peak %zu\n",
+              queued, longest, before.private_bytes, peak);
+  EXPECT_LT(longest, 1000);
+  const int status = agent.Join();
+  ASSERT_EQ(tools::kExitOk, status) << agent.Output().substr(0, 2000);
+  EXPECT_EQ(std::string::npos, agent.Output().find("malformed frame from the connector"));
+}
+
+// Restarts in a row: every one ends in a registered, served connection, and from the tenth on
+// the process's handle count and private memory stay within a small allowance.
+TEST_F(FaultTest, TwoHundredRestartsLeakNothing) {
+  constexpr int kRestarts = 200;
+  std::vector<std::string> script = {"expect Register 10000"};
+  for (int i = 1; i <= kRestarts; ++i) {
+    script.push_back("restart");
+    script.push_back("expect Register 10000");
+    script.push_back("check " + std::to_string(1000000 + i));
+    script.push_back("expect CheckReply 10000 value=" + std::to_string(1000000 + i));
+  }
+  script.push_back("quit");
+  tools::RunningAgent agent("127.0.0.34", script);
+  ASSERT_TRUE(agent.listening());
+  Start(L"127.0.0.34");
+  HostCaller caller(&connector_);
+  ASSERT_EQ(tools::kExitOk, agent.Join()) << agent.Output().substr(0, 2000);
+  const long long longest = caller.Stop();
+  std::lock_guard<std::mutex> guard(host_.mutex);
+  ASSERT_EQ(static_cast<size_t>(kRestarts), host_.figures.size());
+  const ProcessFigures tenth = host_.figures[9];
+  const ProcessFigures last = host_.figures.back();
+  std::printf("restarts: handles %lu -> %lu, private bytes %zu -> %zu, longest call %lld ms\n",
+              tenth.handles, last.handles, tenth.private_bytes, last.private_bytes, longest);
+  EXPECT_LE(last.handles, tenth.handles + 8);
+  EXPECT_LE(last.private_bytes, tenth.private_bytes + (2u << 20));
+  EXPECT_LT(longest, 1000);
+}
+
+// Stop returns promptly from every state the worker can be in.
+TEST_F(FaultTest, StopReturnsFromEveryState) {
+  const auto timed_stop = [](AgentConnector* connector) {
+    auto stop = std::async(std::launch::async, [connector] { connector->StopConn(); });
+    return stop.wait_for(seconds(1)) == std::future_status::ready;
+  };
+  {
+    // Agent refusing: nothing listens on this address.
+    AgentConnector refused(&log_, ConnectorTiming{50, 8990});
+    Init(&refused, L"127.0.0.35");
+    ASSERT_EQ(kRunStarted, refused.RunConn(&host_));
+    ::Sleep(300);
+    EXPECT_TRUE(timed_stop(&refused));
+  }
+  {
+    // Before the first attempt, inside a long wait.
+    AgentConnector waiting(&log_, ConnectorTiming{5000, 8990});
+    ASSERT_EQ(kRunStarted, waiting.RunConn(&host_));
+    EXPECT_TRUE(timed_stop(&waiting));
+  }
+  // Connected with replies queued behind a stalled agent, then connected and idle.
+  tools::RunningAgent agent("127.0.0.36", {"expect Register 10000", "stall", "flood 3000",
+                                           "wait 1500", "resume", "wait 500", "quit"});
+  ASSERT_TRUE(agent.listening());
+  Start(L"127.0.0.36");
+  for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i) ::Sleep(10);
+  ::Sleep(500);
+  EXPECT_TRUE(timed_stop(&connector_));
+  agent.Join();
+}
+
+}  // namespace
+}  // namespace vexil
