@@ -30,20 +30,7 @@ template <typename Record>
 std::enable_if_t<orvel_detail::IsRecord<Record>::value> AppendValue(std::string& out,
                                                                     const Record& record);
 
-void AppendValue(std::string& out, const std::string& text) {
-  out += '"';
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F && c != '"' && c != '\\') {
-      out += c;
-    } else {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      out += escaped;
-    }
-  }
-  out += '"';
-}
+void AppendValue(std::string& out, const std::string& text) { AppendQuoted(out, text, "\\x%02X"); }
 
 template <typename T>
 std::enable_if_t<std::is_integral<T>::value> AppendValue(std::string& out, T value) {
@@ -117,6 +104,21 @@ std::string ToText(const IdTriple& record) { return Render(record); }
 std::string ToText(const Nsap& record) { return Render(record); }
 std::string ToText(const StatInfo& record) { return Render(record); }
 std::string ToText(const RegionInfo& record) { return Render(record); }
+void AppendQuoted(std::string& out, const std::string& text, const char* escape_format) {
+  out += '"';
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F && c != '"' && c != '\\') {
+      out += c;
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, escape_format, static_cast<unsigned>(byte));
+      out += escaped;
+    }
+  }
+  out += '"';
+}
+
 std::string TagName(ConnectorTag tag) {
   return NameOfTag(static_cast<uint32_t>(tag), kConnectorNames);
 }

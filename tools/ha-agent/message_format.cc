@@ -1,6 +1,5 @@
 #include "ha-agent/message_format.h"
 
-#include <cstdio>
 #include <type_traits>
 #include <variant>
 
@@ -13,21 +12,10 @@ namespace {
 constexpr size_t kShownNumbers = 8;
 constexpr size_t kShownRecords = 4;
 
-// Text between double quotes; bytes outside printable ASCII, the quote and the backslash are
-// written with escape_format (which takes the byte as an unsigned int).
 std::string Escaped(const std::string& text, const char* escape_format) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F && c != '"' && c != '\\') {
-      out += c;
-    } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, escape_format, static_cast<unsigned>(byte));
-      out += escaped;
-    }
-  }
-  return out + "\"";
+  std::string out;
+  AppendQuoted(out, text, escape_format);
+  return out;
 }
 
 std::string Quoted(const std::string& text) { return Escaped(text, "\\x%02X"); }
