@@ -22,6 +22,7 @@ static_assert(std::atomic<int32_t>::is_always_lock_free,
               "VexilGetStatus must read the status without a lock");
 
 constexpr long kAllNetworkEvents = 1023;
+const BOOL kNoDelay = TRUE;
 // What one connection may hold unsent while the agent does not read. Beyond it the connection is
 // dropped and made again, visibly (log line, status 1 then 5), rather than growing without bound
 // or losing frames quietly. A list that holds nothing takes any single frame.
@@ -219,6 +220,9 @@ bool AgentConnector::ConnectOnce() {
     return false;
   }
   socket.release();  // the handler owns it now
+  // Small replies and warnings leave at once rather than waiting for the agent's acknowledgement
+  // of the previous segment. A failure only costs latency.
+  AttachedSocket()->SetOption(TCP_NODELAY, &kNoDelay, sizeof(kNoDelay), IPPROTO_TCP);
   SetStatus(StatusConnected);
   return true;
 }
@@ -233,10 +237,13 @@ unsigned AgentConnector::EventLoop() {
       case kWaitObject0:
         return 0;
       case kWaitObject0 + 1:
-        if (!NetworkEvent().Reset()) CheckFailed();
+        // The enumeration resets the network event. The replies this dispatch queued leave
+        // after it, in one send, without a detour through the send event.
         OnSignaled();
+        SendQueued();
         break;
       case kWaitObject0 + 2:
+        // Reset before the queue is taken: a buffer pushed after the take sets the event again.
         if (!send_event_->Reset()) CheckFailed();
         SendQueued();
         break;
@@ -253,23 +260,31 @@ void AgentConnector::DestroyAttachedSocket() {
 }
 
 void AgentConnector::SendQueued() {
-  std::unique_ptr<BufferPtr> buffer;
-  while (send_queue_.Pop(&buffer)) {
-    // Without a socket the message belonged to a connection that is gone.
-    StreamBufferedSocket* socket = AttachedSocket();
-    if (socket == nullptr) continue;
-    const size_t unsent = socket->UnsentBytes();
+  SendQueue::Batch batch;
+  send_queue_.TakeAll(&batch);
+  StreamBufferedSocket* socket = AttachedSocket();
+  // Without a socket the messages belonged to a connection that is gone.
+  if (batch.empty() || socket == nullptr) return;
+  for (const std::unique_ptr<BufferPtr>& buffer : batch) {
+    size_t unsent = socket->UnsentBytes();
+    if (unsent != 0 && unsent + buffer->Size() > kMaxUnsentBytes) {
+      // Part of what counts may only be queued, not yet offered to the system.
+      socket->FlushSend();
+      unsent = socket->UnsentBytes();
+    }
     if (unsent != 0 && unsent + buffer->Size() > kMaxUnsentBytes) {
       log_->Write(1, L"Outgoing limit reached: %u bytes unsent, connection dropped \n",
                   static_cast<unsigned>(unsent));
       std::wprintf(L"Outgoing limit reached : %u bytes unsent, connection dropped \n",
                    static_cast<unsigned>(unsent));
-      // The agent has stopped reading: this connection, and what was queued for it, is lost.
+      // The agent has stopped reading: this connection, and the rest of the batch, is lost.
       OnSocketError(socket, FD_WRITE, WSAENOBUFS);
-      continue;
+      return;
     }
-    socket->Send(*buffer);
+    socket->Queue(*buffer);
   }
+  // A failed send shows in the socket's next network events, which end the connection.
+  socket->FlushSend();
 }
 
 int AgentConnector::OnSocketError(StreamBufferedSocket* socket, int event, int error) {
@@ -305,8 +320,9 @@ void AgentConnector::QueueMessage(const ConnectorMsg& message) {
   if (stopped_) return;
   BufferPtr buffer;
   WriteFrame(buffer, message);
-  send_queue_.Push(buffer);
-  send_event_->Set();
+  // The worker takes everything queued after each dispatch, so what it queues itself, and what
+  // joins a queue that is not empty, needs no wake-up: one SetEvent per batch, none per reply.
+  if (send_queue_.Push(buffer) && t_worker_of != this) send_event_->Set();
 }
 
 }  // namespace vexil

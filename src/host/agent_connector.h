@@ -83,7 +83,8 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   unsigned EventLoop();
   // One attempt: true once registered and attached (status 2), else false with the failure logged.
   bool ConnectOnce();
-  // Pops every queued buffer and hands it to the attached socket (dropped when none is).
+  // Takes every queued buffer and sends them to the attached socket in as few system calls as
+  // possible (dropped when none is attached). Worker only.
   void SendQueued();
   // Detaches the attached socket, if any, and destroys it. Under lock_.
   void DestroyAttachedSocket();

@@ -6,22 +6,21 @@
 
 namespace vexil {
 
-void SendQueue::Push(const BufferPtr& buffer) {
+bool SendQueue::Push(const BufferPtr& buffer) {
   auto reference = std::make_unique<BufferPtr>(buffer);
   ScopedLock<SendQueue> guard(this, true);
+  const bool was_empty = list_.empty();
   list_.push_back(std::move(reference));
+  return was_empty;
 }
 
-bool SendQueue::Pop(std::unique_ptr<BufferPtr>* buffer) {
+void SendQueue::TakeAll(Batch* batch) {
   ScopedLock<SendQueue> guard(this, true);
-  if (list_.empty()) return false;
-  *buffer = std::move(list_.front());
-  list_.pop_front();
-  return true;
+  batch->splice(batch->end(), list_);
 }
 
 void SendQueue::Clear() {
-  std::list<std::unique_ptr<BufferPtr>> dropped;
+  Batch dropped;
   ScopedLock<SendQueue> guard(this, true);
   dropped.swap(list_);
 }

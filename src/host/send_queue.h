@@ -21,16 +21,20 @@ class SendQueue final : public Lockable {
   void Lock() override { lock_.Enter(); }
   void Unlock() override { lock_.Leave(); }
 
-  // Appends a reference to buffer's bytes; the caller may release its own holder at once.
-  void Push(const BufferPtr& buffer);
-  // Moves the oldest buffer into *buffer; false when the queue is empty.
-  bool Pop(std::unique_ptr<BufferPtr>* buffer);
+  using Batch = std::list<std::unique_ptr<BufferPtr>>;
+
+  // Appends a reference to buffer's bytes; the caller may release its own holder at once. True
+  // when the queue was empty before: only then need the consumer be woken, because a consumer
+  // that takes the batch after this push takes this buffer with it.
+  bool Push(const BufferPtr& buffer);
+  // Moves every queued buffer, oldest first, to the end of *batch; the queue is empty after.
+  void TakeAll(Batch* batch);
   // Drops every queued buffer.
   void Clear();
 
  private:
   CriticalSection lock_;
-  std::list<std::unique_ptr<BufferPtr>> list_;  // Guarded by lock_.
+  Batch list_;  // Guarded by lock_.
 };
 
 }  // namespace vexil

@@ -33,7 +33,9 @@ int StreamBufferedSocket::OnRead(int error) { return ReadIntoBuffer(*this, error
 
 int StreamBufferedSocket::OnWrite(int error) { return WriteFromBuffer(*this, error); }
 
-int StreamBufferedSocket::FillReceiveBuffer() { return ReceivePending(handle(), receive_buffer_); }
+int StreamBufferedSocket::FillReceiveBuffer() {
+  return ReceiveAvailable(handle(), receive_buffer_);
+}
 
 int StreamBufferedSocket::FlushSend() {
   size_t sent = 0;

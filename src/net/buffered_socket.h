@@ -24,7 +24,8 @@ class StreamBufferedSocket : public Socket {
   // The base rule for a reported error; then sends queued buffers. A failed send gives
   // OnError (FD_WRITE, error).
   int OnWrite(int error) override;
-  // Slot 19: appends exactly the pending bytes to the receive buffer.
+  // Slot 19: appends the bytes waiting on the socket to the receive buffer (ReceiveAvailable:
+  // the socket must be non-blocking, as an event selection leaves it).
   virtual int FillReceiveBuffer();
   // Slot 20: sends queued buffers until the system would block.
   virtual int FlushSend();

@@ -9,9 +9,10 @@ namespace vexil {
 
 namespace {
 
-// The receive is asked twice and the send queue flushed twice per notification: the second pass
-// catches what arrived, or what the system accepted, while the first was being handled.
-constexpr int kTransferPasses = 2;
+// The send queue is flushed twice per writability notification: the second pass catches what the
+// system accepted while the first was being handled. The receive needs no second pass: it reads
+// until the socket is empty.
+constexpr int kSendPasses = 2;
 
 }  // namespace
 
@@ -34,7 +35,8 @@ void SocketHandler::HandleNetworkEvents(StreamBufferedSocket* socket) {
     return;
   }
   WSANETWORKEVENTS wsaEvents = {};
-  if (::WSAEnumNetworkEvents(handle, nullptr, &wsaEvents) != 0) return;
+  // Given the event, the enumeration resets it in the same request: no separate reset before it.
+  if (::WSAEnumNetworkEvents(handle, NetworkEvent().GetHandle(), &wsaEvents) != 0) return;
   for (int index = 0; index < FD_MAX_EVENTS; ++index) {
     const int bit = 1 << index;
     if ((wsaEvents.lNetworkEvents & bit) == 0) continue;
@@ -76,17 +78,13 @@ int SocketHandler::HandleEvent(StreamBufferedSocket* socket, int event, int erro
 
 int SocketHandler::OnRead(StreamBufferedSocket* socket, int error) {
   if (error != 0) return ReportSocketError(socket, FD_READ, error);
-  for (int pass = 0; pass < kTransferPasses; ++pass) {
-    if (!socket->OnRead(0)) {
-      return ReportSocketError(socket, FD_READ, ::WSAGetLastError());
-    }
-  }
+  if (!socket->OnRead(0)) return ReportSocketError(socket, FD_READ, ::WSAGetLastError());
   return DeliverFrames(socket);
 }
 
 int SocketHandler::OnWrite(StreamBufferedSocket* socket, int error) {
   if (error != 0) return ReportSocketError(socket, FD_WRITE, error);
-  for (int pass = 0; pass < kTransferPasses; ++pass) {
+  for (int pass = 0; pass < kSendPasses; ++pass) {
     if (!socket->OnWrite(0)) {
       return ReportSocketError(socket, FD_WRITE, ::WSAGetLastError());
     }

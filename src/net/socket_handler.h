@@ -27,7 +27,8 @@ class EventSelector {
 
   // WSAEventSelect (handle, event, mask); 1 on success.
   int EventSelect(SOCKET handle, long mask);
-  // The event that attached sockets signal; the waiter resets it before OnSignaled.
+  // The event that attached sockets signal; the enumeration in OnSignaled resets it, so the
+  // waiter does not.
   WsaEvent& NetworkEvent() { return event_; }
 
  protected:
@@ -45,13 +46,13 @@ class SocketHandler : public EventSelector {
   // The virtual operations keep this order. Each returns 0 to stop dispatching for this signal.
   // Slot 0: serves the attached socket, if any.
   void OnSignaled() override;
-  // Slot 1: enumerates the socket's events (the waiter has reset the event) and handles each
+  // Slot 1: enumerates the socket's events (resetting the event) and handles each
   // reported bit in index order; stops at the first 0 result and after any error notification.
   virtual void HandleNetworkEvents(StreamBufferedSocket* socket);
   // Slot 2: maps one event bit to slots 3 to 12; event 0 gives 1.
   virtual int HandleEvent(StreamBufferedSocket* socket, int event, int error);
-  // Slot 3: receives twice, then delivers every complete frame; an incomplete tail stays in the
-  // receive buffer.
+  // Slot 3: receives until the socket is empty, then delivers every complete frame; an
+  // incomplete tail stays in the receive buffer.
   virtual int OnRead(StreamBufferedSocket* socket, int error);
   // Slot 4: sends queued buffers, twice.
   virtual int OnWrite(StreamBufferedSocket* socket, int error);

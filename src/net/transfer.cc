@@ -106,6 +106,41 @@ int ReceivePending(SOCKET handle, ByteBuffer* buffer) {
     CheckFailed();
     return 0;
   }
+  unsigned dwToRead = 0;
+  if (!PendingCount(handle, &dwToRead)) return 0;
+  if (dwToRead == 0) return 1;
+  buffer->Reserve(dwToRead);
+  unsigned dwXfer = 0;
+  if (!TryReceive(handle, buffer->Data() + buffer->Size(), dwToRead, &dwXfer)) return 0;
+  if (dwXfer > dwToRead) {
+    CheckFailed();
+    return 0;
+  }
+  if (dwXfer > 0) buffer->Append(nullptr, dwXfer);
+  return 1;
+}
+
+int ReceivePending(SOCKET handle, BufferPtr& buffer) {
+  return ReceivePending(handle, buffer.Get());
+}
+
+int ReceivePending(SOCKET handle, std::string& text) {
+  unsigned dwToRead = 0;
+  if (!PendingCount(handle, &dwToRead)) return 0;
+  if (dwToRead == 0) return 1;
+  std::vector<char> pending(dwToRead);
+  unsigned dwXfer = 0;
+  if (!TryReceive(handle, pending.data(), dwToRead, &dwXfer)) return 0;
+  text.append(pending.data(), dwXfer);
+  return 1;
+}
+
+int ReceiveAvailable(SOCKET handle, BufferPtr& data) {
+  ByteBuffer* buffer = data.Get();
+  if (buffer == nullptr) {
+    CheckFailed();
+    return 0;
+  }
   // Received in place, chunk by chunk, until one comes back short: that one emptied the socket.
   // No FIONREAD first: under Wine every ioctl is one more server request per notification.
   for (int chunk = 0; chunk < kReceiveChunks; ++chunk) {
@@ -123,21 +158,6 @@ int ReceivePending(SOCKET handle, ByteBuffer* buffer) {
     if (static_cast<unsigned>(n) < kReceiveChunkBytes) return 1;
   }
   // More is waiting: the receive re-enabled FD_READ, so the next notification takes it.
-  return 1;
-}
-
-int ReceivePending(SOCKET handle, BufferPtr& buffer) {
-  return ReceivePending(handle, buffer.Get());
-}
-
-int ReceivePending(SOCKET handle, std::string& text) {
-  unsigned dwToRead = 0;
-  if (!PendingCount(handle, &dwToRead)) return 0;
-  if (dwToRead == 0) return 1;
-  std::vector<char> pending(dwToRead);
-  unsigned dwXfer = 0;
-  if (!TryReceive(handle, pending.data(), dwToRead, &dwXfer)) return 0;
-  text.append(pending.data(), dwXfer);
   return 1;
 }
 

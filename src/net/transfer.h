@@ -30,13 +30,16 @@ int TrySend(SOCKET handle, const void* source, unsigned length, unsigned* sent);
 int ReceiveAll(SOCKET handle, void* destination, unsigned length);
 int SendAll(SOCKET handle, const void* source, unsigned length);
 
-// Appends the bytes waiting on the socket to the buffer, received in place in chunks until one
-// comes back short (at most 1 MiB a call; the receive re-enables FD_READ for the rest). A closed
-// connection is success here: the FD_CLOSE notification reports it.
+// Appends exactly the bytes pending on the socket (FIONREAD) to the buffer, received in place.
 int ReceivePending(SOCKET handle, ByteBuffer* buffer);
 int ReceivePending(SOCKET handle, BufferPtr& buffer);
-// Appends exactly the bytes pending on the socket (FIONREAD) to the text.
 int ReceivePending(SOCKET handle, std::string& text);
+// Non-blocking sockets only (an event selection makes a socket so): appends the bytes waiting
+// on the socket to the buffer, received in place in chunks until one comes back short, at most
+// 1 MiB a call (the receive re-enables FD_READ for the rest). One system call where there is
+// less than a chunk, against two for ReceivePending. A closed connection is success here: the
+// FD_CLOSE notification reports it.
+int ReceiveAvailable(SOCKET handle, BufferPtr& buffer);
 // Sends what the system accepts from the front of the buffer and consumes exactly that.
 int SendPending(SOCKET handle, ByteBuffer* buffer);
 int SendPending(SOCKET handle, BufferPtr& buffer);

@@ -210,6 +210,45 @@ TEST_F(WorkerTest, RegistersThenAnswersEveryRequestInOrder) {
       agent_.NextFrame());
 }
 
+// Replies leave after the dispatch that made them, gathered, while host threads queue warnings
+// that only sometimes find the queue empty: nothing may be lost, doubled or reordered.
+TEST_F(WorkerTest, PipelinedRepliesAndWarningsFromHostThreadsAllArriveInOrder) {
+  StartAndRegister();
+  constexpr int kRequests = 300;
+  constexpr uint32_t kThreads = 2;
+  constexpr uint32_t kWarnings = 1500;
+  std::string requests;
+  for (int i = 0; i < kRequests; ++i) requests += agent_.Encode(Check(i));
+  std::vector<std::future<int>> senders;
+  for (uint32_t thread = 0; thread < kThreads; ++thread) {
+    senders.push_back(std::async(std::launch::async, [this, thread] {
+      int queued = 0;
+      for (uint32_t i = 0; i < kWarnings; ++i) {
+        queued += connector_.SendWarningMsg(0, "w", "", thread, i) == kWarningQueued;
+      }
+      return queued;
+    }));
+  }
+  agent_.SendBytes(requests);
+  int replies = 0;
+  uint32_t next[kThreads] = {};
+  for (uint32_t frames = 0; frames < kRequests + kThreads * kWarnings; ++frames) {
+    const std::string frame = agent_.NextFrame();
+    if (frame.rfind("CheckReply(", 0) == 0) {
+      ASSERT_EQ("CheckReply(value=" + std::to_string(replies) + ", gsid=12)", frame);
+      ++replies;
+      continue;
+    }
+    ASSERT_EQ(0u, frame.rfind("Warning(ids=IdTriple(idA=", 0)) << frame;
+    const uint32_t thread = static_cast<uint32_t>(std::stoul(frame.substr(25)));
+    ASSERT_LT(thread, kThreads) << frame;
+    ASSERT_NE(std::string::npos, frame.find("gsid=12, idB=" + std::to_string(next[thread]++) + ")"))
+        << frame;
+  }
+  for (auto& sender : senders) EXPECT_EQ(static_cast<int>(kWarnings), sender.get());
+  EXPECT_EQ(kRequests, replies);
+}
+
 TEST_F(WorkerTest, ReconnectsWithAFreshRegisterAndNoStaleReplies) {
   StartAndRegister();
   Order isolate;

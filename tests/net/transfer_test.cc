@@ -89,14 +89,27 @@ TEST_F(FullSendSpace, FlushStopsAtAPartlySentFrontBufferAndKeepsTheRest) {
   list.push_back(BufferOf(first));
   list.push_back(BufferOf(second));
   list.push_back(BufferOf(third));
-  ASSERT_EQ(1, FlushSendQueue(client_.handle(), list));
+  size_t sent = 0;
+  ASSERT_EQ(1, FlushSendQueue(client_.handle(), list, &sent));
   ASSERT_EQ(2u, list.size());
   const unsigned left = list.front().Size();
+  EXPECT_EQ(first.size() + kFlood - left, sent);
   ASSERT_GT(left, 0u);
   ASSERT_LT(left, kFlood);
   EXPECT_EQ(second.substr(kFlood - left), Bytes(list.front()));
   EXPECT_EQ(third, Bytes(list.back()));
   EXPECT_EQ(first + second.substr(0, kFlood - left), Received());
+}
+
+// The count the connector bounds a stalled connection by: what Send was given and the system
+// has not taken, however the list is split.
+TEST_F(FullSendSpace, UnsentBytesCountsWhatTheSystemHasNotTaken) {
+  ASSERT_EQ(1, client_.Send(BufferOf(Pattern(kFlood))));
+  ASSERT_EQ(1, client_.Send(BufferOf("tail")));
+  ASSERT_EQ(2u, client_.SendBuffers().size());
+  EXPECT_EQ(client_.SendBuffers().front().Size() + 4u, client_.UnsentBytes());
+  client_.Close();
+  EXPECT_EQ(0u, client_.UnsentBytes());
 }
 
 TEST_F(FullSendSpace, StringSendKeepsExactlyTheUnsentTail) {
@@ -136,6 +149,64 @@ TEST(ReceivePending, AppendsExactlyThePendingBytesAndNothingWhenNoneArePending) 
   ASSERT_TRUE(testing::WaitPending(client.handle(), 3));
   ASSERT_EQ(1, ReceivePending(client.handle(), text));
   EXPECT_EQ("xabc", text);
+}
+
+// A connection whose client side is non-blocking, as an event selection leaves it.
+class NonBlockingPair : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(testing::ConnectPair("127.0.0.22", client, peer));
+    SetNonBlocking(client.handle());
+  }
+
+  StreamBufferedSocket client;
+  Socket peer;
+};
+
+using ReceiveAvailableTest = NonBlockingPair;
+using GatheredFlushTest = NonBlockingPair;
+
+TEST_F(ReceiveAvailableTest, TakesEverythingWaitingAndLeavesTheCloseToTheCloseEvent) {
+  BufferPtr& buffer = client.ReceiveBuffer();
+  buffer.Append("old", 3);
+  // Nothing waiting: at once, nothing added.
+  ASSERT_EQ(1, ReceiveAvailable(client.handle(), buffer));
+  EXPECT_EQ("old", Bytes(buffer));
+  // Exactly one receive chunk, then more than two.
+  std::string expected = "old";
+  for (unsigned size : {16u << 10, 40000u}) {
+    const std::string sent = Pattern(size);
+    ASSERT_TRUE(testing::SendBytes(peer, sent));
+    ASSERT_TRUE(testing::WaitPending(client.handle(), size));
+    ASSERT_EQ(1, ReceiveAvailable(client.handle(), buffer));
+    expected += sent;
+    ASSERT_EQ(expected, Bytes(buffer)) << size;
+  }
+  ASSERT_TRUE(testing::SendBytes(peer, "last"));
+  ASSERT_TRUE(testing::WaitPending(client.handle(), 4));
+  peer.Close();
+  ::Sleep(100);
+  // The bytes before the close, then the close itself, both without a failure.
+  EXPECT_EQ(1, ReceiveAvailable(client.handle(), buffer));
+  EXPECT_EQ(1, ReceiveAvailable(client.handle(), buffer));
+  EXPECT_EQ(expected + "last", Bytes(buffer));
+}
+
+TEST_F(GatheredFlushTest, MoreBuffersThanOneCallTakesLeaveInOrder) {
+  SendBufferList& list = client.SendBuffers();
+  std::string expected;
+  for (int i = 0; i < 150; ++i) {
+    // Empty buffers on the way are released too.
+    const std::string piece = i % 50 == 7 ? std::string() : "<" + std::to_string(i) + ">";
+    list.push_back(BufferOf(piece));
+    expected += piece;
+  }
+  size_t sent = 5;
+  ASSERT_EQ(1, FlushSendQueue(client.handle(), list, &sent));
+  EXPECT_TRUE(list.empty());
+  EXPECT_EQ(5 + expected.size(), sent);
+  ::shutdown(client.handle(), SD_SEND);
+  EXPECT_EQ(expected, DrainUntilClosed(peer));
 }
 
 TEST(TryReceive, PeerCloseFailsWithNothingReceived) {
