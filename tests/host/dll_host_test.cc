@@ -13,63 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "host/dll_library.h"
 #include "host/file_bytes.h"
 #include "vexilconn/vexilconn.h"
 
 namespace {
 
+using vexil::testing::ExecutablePath;
 using vexil::testing::FileBytes;
-
-std::wstring ExecutablePath() {
-  wchar_t path[MAX_PATH] = {};
-  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return path;
-}
-
-// The directory of this program, where the build puts VexilConn.dll and Zoth.dll.
-std::wstring ProgramDirectory() {
-  const std::wstring path = ExecutablePath();
-  return path.substr(0, path.rfind(L'\\') + 1);
-}
-
-// One load of the library: a fresh connector and log writer, unloaded again at the end.
-class Library {
- public:
-  Library()
-      : module_(::LoadLibraryExW((ProgramDirectory() + L"VexilConn.dll").c_str(), nullptr,
-                                 LOAD_WITH_ALTERED_SEARCH_PATH)) {}
-  Library(const Library&) = delete;
-  Library& operator=(const Library&) = delete;
-  ~Library() {
-    if (module_ != nullptr) ::FreeLibrary(module_);
-  }
-
-  bool loaded() const { return module_ != nullptr; }
-  FARPROC Find(const char* name) const { return ::GetProcAddress(module_, name); }
-
-  int InitConn(const std::vector<const wchar_t*>& argv) const {
-    return Get<VexilInitConnFn>("VexilInitConn")(static_cast<int>(argv.size()), argv.data());
-  }
-  int32_t GetStatus() const { return Get<VexilGetStatusFn>("VexilGetStatus")(); }
-  int GetConfigFileName() const {
-    return Get<VexilGetConfigFileNameFn>("VexilGetConfigFileName")();
-  }
-  int RunConn(vexil::HostCallback* callback) const {
-    return Get<VexilRunConnFn>("VexilRunConn")(callback);
-  }
-  void StopConn() const { Get<VexilStopConnFn>("VexilStopConn")(); }
-  int SendWarningMsg(int32_t code, const char* text, const char* extra, uint32_t idA,
-                     uint32_t idB) const {
-    return Get<VexilSendWarningMsgFn>("VexilSendWarningMsg")(code, text, extra, idA, idB);
-  }
-
- private:
-  template <typename Function>
-  Function Get(const char* name) const {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(Find(name)));
-  }
-  HMODULE module_;
-};
+using vexil::testing::Library;
 
 // The log file a load at time t writes: c:\LOG\VexilConn\<program>_YYYYMMDD_HHMM.log.
 std::wstring LogPathAt(const SYSTEMTIME& t) {

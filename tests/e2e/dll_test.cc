@@ -1,0 +1,244 @@
+// VexilConn.dll itself, loaded at run time, against the stand-in agent run in-process: stop from
+// every state of the worker followed by an unload, the warning storm from eight host threads, and
+// (label long) agent restarts in a row with the library's own 5 s retry delay.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/dll_library.h"
+#include "tools/running_agent.h"
+
+// After <windows.h>, which dll_library.h includes.
+#include <psapi.h>
+#include <tlhelp32.h>
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+using vexil::testing::Library;
+using Clock = std::chrono::steady_clock;
+
+int ThreadCount() {
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL more = ::Thread32First(snapshot, &entry); more;
+       more = ::Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++count;
+  }
+  ::CloseHandle(snapshot);
+  return count;
+}
+
+class QuietHost final : public vexil::HostCallback {
+ public:
+  int OnCheckRequest(int32_t) override { return 1; }
+  int OnOrder(const char*, const char*, char*, int32_t*, uint32_t, uint32_t) override { return 1; }
+  int OnCommand(uint32_t, uint32_t, const char*) override { return 1; }
+  int OnCountsRequest(vexil::CountsSink*) override { return 0; }
+  int OnRegionRequest(vexil::RegionSink*) override { return 0; }
+  int OnStatRequest(vexil::StatSink*) override { return 0; }
+  int OnRegionRequestExtra(vexil::RegionExtraSink*) override { return 0; }
+  int OnStatRequestExtra(vexil::StatExtraSink*) override { return 0; }
+};
+
+bool StartLibrary(const Library& library, const wchar_t* haip, vexil::HostCallback* host) {
+  const std::wstring option = std::wstring(L"-HAIP:") + haip;
+  if (library.InitConn({L"srv", L"-GSID:12", L"-HAPORT:1", option.c_str(), L"x"}) != 0) {
+    return false;
+  }
+  return library.RunConn(host) == 0;
+}
+
+bool StopsWithinASecond(const Library& library) {
+  auto stop = std::async(std::launch::async, [&library] { library.StopConn(); });
+  return stop.wait_for(seconds(1)) == std::future_status::ready;
+}
+
+bool WaitForStatus(const Library& library, int32_t status, int ms) {
+  for (int waited = 0; waited < ms; waited += 10) {
+    if (library.GetStatus() == status) return true;
+    ::Sleep(10);
+  }
+  return false;
+}
+
+// Stop returns within a second from each state of the worker, and the unload that follows
+// leaves no thread of the library running.
+TEST(DllStop, FromEveryStateThenUnload) {
+  const int threads_before = ThreadCount();
+  QuietHost host;
+  {
+    // Before the first attempt, inside the 5 s wait.
+    Library library;
+    ASSERT_TRUE(library.loaded());
+    ASSERT_TRUE(StartLibrary(library, L"127.0.0.40", &host));
+    ::Sleep(200);
+    EXPECT_TRUE(StopsWithinASecond(library));
+  }
+  {
+    // The agent refusing: the first attempt failed, the worker waits for the next.
+    Library library;
+    ASSERT_TRUE(StartLibrary(library, L"127.0.0.41", &host));
+    ::Sleep(5500);
+    EXPECT_EQ(vexil::StatusConnecting, library.GetStatus());
+    EXPECT_TRUE(StopsWithinASecond(library));
+  }
+  {
+    // Connected and idle.
+    vexil::tools::RunningAgent agent("127.0.0.42", {"expect Register 15000", "wait 3000", "quit"});
+    Library library;
+    ASSERT_TRUE(StartLibrary(library, L"127.0.0.42", &host));
+    ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnected, 15000));
+    EXPECT_TRUE(StopsWithinASecond(library));
+  }
+  {
+    // Connected with replies queued behind an agent that does not read.
+    vexil::tools::RunningAgent agent(
+        "127.0.0.43", {"expect Register 15000", "stall", "flood 5000", "wait 3000", "quit"});
+    Library library;
+    ASSERT_TRUE(StartLibrary(library, L"127.0.0.43", &host));
+    ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnected, 15000));
+    ::Sleep(1000);
+    EXPECT_TRUE(StopsWithinASecond(library));
+  }
+  {
+    // In the middle of a reconnect: the agent closed, the worker waits before the next attempt.
+    vexil::tools::RunningAgent agent("127.0.0.44", {"expect Register 15000", "close", "quit"});
+    Library library;
+    ASSERT_TRUE(StartLibrary(library, L"127.0.0.44", &host));
+    ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnected, 15000));
+    agent.Join();
+    ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnecting, 5000));
+    EXPECT_TRUE(StopsWithinASecond(library));
+  }
+  // Wine keeps a few service threads of its own; the library must not leave any.
+  for (int i = 0; i < 100 && ThreadCount() > threads_before + 2; ++i) ::Sleep(20);
+  std::printf("threads: %d before the loads, %d after the last unload\n", threads_before,
+              ThreadCount());
+  EXPECT_LE(ThreadCount(), threads_before + 2);
+}
+
+// One agent line per received warning: "<- Warning ids=THREAD/12/SEQ ...".
+bool WarningIds(const std::string& line, unsigned* thread, unsigned* seq) {
+  unsigned gsid = 0;
+  return std::sscanf(line.c_str(), "<- Warning ids=%u/%u/%u", thread, &gsid, seq) == 3;
+}
+
+// Eight host threads send 10,000 warnings each while the agent reads: every warning whose call
+// returned 1 arrives exactly once, in its thread's order.
+TEST(DllStorm, EveryQueuedWarningArrivesOnceInItsThreadsOrder) {
+  constexpr unsigned kThreads = 8;
+  constexpr unsigned kEach = 10000;
+  vexil::tools::RunningAgent agent(
+      "127.0.0.45", {"expect Register 15000", "expect Warning 120000 code=999", "quit"});
+  ASSERT_TRUE(agent.listening());
+  QuietHost host;
+  Library library;
+  ASSERT_TRUE(StartLibrary(library, L"127.0.0.45", &host));
+  ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnected, 15000));
+  std::vector<std::vector<unsigned>> queued(kThreads);
+  std::vector<long long> longest(kThreads, 0);
+  std::vector<std::thread> senders;
+  for (unsigned t = 0; t < kThreads; ++t) {
+    senders.emplace_back([&, t] {
+      for (unsigned seq = 1; seq <= kEach; ++seq) {
+        const auto start = Clock::now();
+        if (library.SendWarningMsg(1, "storm", "", t, seq) == 1) queued[t].push_back(seq);
+        longest[t] = std::max<long long>(
+            longest[t], std::chrono::duration_cast<milliseconds>(Clock::now() - start).count());
+      }
+    });
+  }
+  for (std::thread& sender : senders) sender.join();
+  ASSERT_EQ(1, library.SendWarningMsg(999, "end", "", 0, 0));
+  ASSERT_EQ(vexil::tools::kExitOk, agent.Join());
+  library.StopConn();
+
+  std::vector<std::vector<unsigned>> arrived(kThreads);
+  std::istringstream lines(agent.Output());
+  for (std::string line; std::getline(lines, line);) {
+    unsigned thread = 0;
+    unsigned seq = 0;
+    if (WarningIds(line, &thread, &seq) && thread < kThreads && seq != 0) {
+      arrived[thread].push_back(seq);
+    }
+  }
+  for (unsigned t = 0; t < kThreads; ++t) {
+    EXPECT_EQ(kEach, queued[t].size()) << t;
+    EXPECT_EQ(queued[t], arrived[t]) << "thread " << t;
+  }
+  std::printf("storm: longest call %lld ms\n", *std::max_element(longest.begin(), longest.end()));
+  EXPECT_LT(*std::max_element(longest.begin(), longest.end()), 1000);
+}
+
+struct Figures {
+  DWORD handles = 0;
+  size_t private_bytes = 0;
+};
+
+Figures Measure() {
+  Figures figures;
+  ::GetProcessHandleCount(::GetCurrentProcess(), &figures.handles);
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof counters;
+  ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
+  figures.private_bytes = counters.PagefileUsage;  // the private committed memory
+  return figures;
+}
+
+// 30 agent restarts through the library with its own 5 s retry delay (about three minutes).
+TEST(DllLong, ThirtyRestartsKeepHandlesAndMemoryFlat) {
+  constexpr int kRestarts = 30;
+  std::vector<std::string> script = {"expect Register 15000"};
+  for (int i = 1; i <= kRestarts; ++i) {
+    script.push_back("restart");
+    script.push_back("expect Register 15000");
+    script.push_back("check " + std::to_string(i));
+    script.push_back("expect CheckReply 10000 value=" + std::to_string(i));
+  }
+  script.push_back("quit");
+
+  class MeasuringHost final : public vexil::HostCallback {
+   public:
+    int OnCheckRequest(int32_t) override {
+      figures.push_back(Measure());
+      return 1;
+    }
+    int OnOrder(const char*, const char*, char*, int32_t*, uint32_t, uint32_t) override {
+      return 1;
+    }
+    int OnCommand(uint32_t, uint32_t, const char*) override { return 1; }
+    int OnCountsRequest(vexil::CountsSink*) override { return 0; }
+    int OnRegionRequest(vexil::RegionSink*) override { return 0; }
+    int OnStatRequest(vexil::StatSink*) override { return 0; }
+    int OnRegionRequestExtra(vexil::RegionExtraSink*) override { return 0; }
+    int OnStatRequestExtra(vexil::StatExtraSink*) override { return 0; }
+    std::vector<Figures> figures;  // written by the worker, read after stop
+  } host;
+
+  vexil::tools::RunningAgent agent("127.0.0.46", script);
+  ASSERT_TRUE(agent.listening());
+  Library library;
+  ASSERT_TRUE(StartLibrary(library, L"127.0.0.46", &host));
+  ASSERT_EQ(vexil::tools::kExitOk, agent.Join()) << agent.Output().substr(0, 2000);
+  library.StopConn();
+  ASSERT_EQ(static_cast<size_t>(kRestarts), host.figures.size());
+  const Figures tenth = host.figures[9];
+  const Figures last = host.figures.back();
+  std::printf("30 restarts: handles %lu -> %lu, private bytes %zu -> %zu\n", tenth.handles,
+              last.handles, tenth.private_bytes, last.private_bytes);
+  EXPECT_LE(last.handles, tenth.handles + 8);
+  EXPECT_LE(last.private_bytes, tenth.private_bytes + (2u << 20));
+}
+
+}  // namespace
