@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <future>
 #include <mutex>
 #include <sstream>
@@ -265,6 +266,80 @@ TEST_F(FaultTest, TwoHundredRestartsLeakNothing) {
   EXPECT_LE(last.handles, tenth.handles + 8);
   EXPECT_LE(last.private_bytes, tenth.private_bytes + (2u << 20));
   EXPECT_LT(longest, 1000);
+}
+
+// Eight host threads send warnings while the agent restarts every 2 s: within each thread what
+// arrives is in order, never twice, and only what was reported queued; what was queued for a
+// dropped connection is lost with it.
+TEST_F(FaultTest, WarningStormAcrossAgentRestartsKeepsEachThreadsOrder) {
+  constexpr unsigned kThreads = 8;
+  constexpr unsigned kEach = 10000;
+  std::vector<std::string> script = {"expect Register 10000"};
+  for (int i = 0; i < 4; ++i) {
+    script.insert(script.end(), {"wait 2000", "restart", "expect Register 10000"});
+  }
+  script.insert(script.end(), {"expect Warning 60000 code=999", "quit"});
+  tools::RunningAgent agent("127.0.0.37", script);
+  ASSERT_TRUE(agent.listening());
+  Start(L"127.0.0.37");
+  for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i) ::Sleep(10);
+  std::vector<std::vector<unsigned>> queued(kThreads);
+  std::vector<long long> longest(kThreads, 0);
+  std::vector<std::thread> senders;
+  for (unsigned t = 0; t < kThreads; ++t) {
+    senders.emplace_back([&, t] {
+      for (unsigned seq = 1; seq <= kEach; ++seq) {
+        const auto start = Clock::now();
+        if (connector_.SendWarningMsg(1, "storm", "", t, seq) == kWarningQueued) {
+          queued[t].push_back(seq);
+        }
+        longest[t] = std::max<long long>(
+            longest[t], std::chrono::duration_cast<milliseconds>(Clock::now() - start).count());
+        // Spread over several restarts.
+        if (seq % 10 == 0) ::Sleep(5);
+      }
+    });
+  }
+  for (std::thread& sender : senders) sender.join();
+  // The end mark, repeated until the agent has seen it after its last restart.
+  auto agent_done = std::async(std::launch::async, [&agent] { return agent.Join(); });
+  while (agent_done.wait_for(milliseconds(100)) != std::future_status::ready) {
+    connector_.SendWarningMsg(999, "end", "", kThreads, 0);
+  }
+  const std::string out = agent.Output();
+  ASSERT_EQ(tools::kExitOk, agent_done.get()) << out.substr(0, 2000);
+  EXPECT_EQ(std::string::npos, out.find("malformed frame from the connector"));
+
+  size_t delivered = 0;
+  size_t reported = 0;
+  std::istringstream lines(out);
+  std::vector<unsigned> last(kThreads, 0);
+  std::vector<size_t> next_queued(kThreads, 0);
+  for (std::string line; std::getline(lines, line);) {
+    unsigned thread = 0;
+    unsigned gsid = 0;
+    unsigned seq = 0;
+    if (std::sscanf(line.c_str(), "<- Warning ids=%u/%u/%u", &thread, &gsid, &seq) != 3 ||
+        thread >= kThreads) {
+      continue;
+    }
+    ASSERT_GT(seq, last[thread]) << "thread " << thread << ": repeated or out of order";
+    last[thread] = seq;
+    // Every arrival is one of the thread's queued warnings, found in queueing order.
+    while (next_queued[thread] < queued[thread].size() &&
+           queued[thread][next_queued[thread]] < seq) {
+      ++next_queued[thread];
+    }
+    ASSERT_LT(next_queued[thread], queued[thread].size());
+    ASSERT_EQ(seq, queued[thread][next_queued[thread]]) << "not reported queued";
+    ++delivered;
+  }
+  for (const auto& q : queued) reported += q.size();
+  const long long worst = *std::max_element(longest.begin(), longest.end());
+  std::printf("storm across restarts: %zu queued, %zu delivered, longest call %lld ms\n", reported,
+              delivered, worst);
+  EXPECT_GT(delivered, 0u);
+  EXPECT_LT(worst, 1000);
 }
 
 // Stop returns promptly from every state the worker can be in.
