@@ -12,11 +12,11 @@
 #include <thread>
 #include <vector>
 
+#include "e2e/process_figures.h"
 #include "host/dll_library.h"
 #include "tools/running_agent.h"
 
 // After <windows.h>, which dll_library.h includes.
-#include <psapi.h>
 #include <tlhelp32.h>
 
 namespace {
@@ -181,21 +181,6 @@ TEST(DllStorm, EveryQueuedWarningArrivesOnceInItsThreadsOrder) {
   EXPECT_LT(*std::max_element(longest.begin(), longest.end()), 1000);
 }
 
-struct Figures {
-  DWORD handles = 0;
-  size_t private_bytes = 0;
-};
-
-Figures Measure() {
-  Figures figures;
-  ::GetProcessHandleCount(::GetCurrentProcess(), &figures.handles);
-  PROCESS_MEMORY_COUNTERS counters = {};
-  counters.cb = sizeof counters;
-  ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
-  figures.private_bytes = counters.PagefileUsage;  // the private committed memory
-  return figures;
-}
-
 // 30 agent restarts through the library with its own 5 s retry delay (about three minutes).
 TEST(DllLong, ThirtyRestartsKeepHandlesAndMemoryFlat) {
   constexpr int kRestarts = 30;
@@ -211,7 +196,7 @@ TEST(DllLong, ThirtyRestartsKeepHandlesAndMemoryFlat) {
   class MeasuringHost final : public vexil::HostCallback {
    public:
     int OnCheckRequest(int32_t) override {
-      figures.push_back(Measure());
+      figures.push_back(vexil::testing::MeasureProcess());
       return 1;
     }
     int OnOrder(const char*, const char*, char*, int32_t*, uint32_t, uint32_t) override {
@@ -223,7 +208,7 @@ TEST(DllLong, ThirtyRestartsKeepHandlesAndMemoryFlat) {
     int OnStatRequest(vexil::StatSink*) override { return 0; }
     int OnRegionRequestExtra(vexil::RegionExtraSink*) override { return 0; }
     int OnStatRequestExtra(vexil::StatExtraSink*) override { return 0; }
-    std::vector<Figures> figures;  // written by the worker, read after stop
+    std::vector<vexil::testing::ProcessFigures> figures;  // written by the worker, read after stop
   } host;
 
   vexil::tools::RunningAgent agent("127.0.0.46", script);
@@ -233,11 +218,13 @@ TEST(DllLong, ThirtyRestartsKeepHandlesAndMemoryFlat) {
   ASSERT_EQ(vexil::tools::kExitOk, agent.Join()) << agent.Output().substr(0, 2000);
   library.StopConn();
   ASSERT_EQ(static_cast<size_t>(kRestarts), host.figures.size());
-  const Figures tenth = host.figures[9];
-  const Figures last = host.figures.back();
-  std::printf("30 restarts: handles %lu -> %lu, private bytes %zu -> %zu\n", tenth.handles,
-              last.handles, tenth.private_bytes, last.private_bytes);
+  const vexil::testing::ProcessFigures tenth = host.figures[9];
+  const vexil::testing::ProcessFigures last = host.figures.back();
+  std::printf("30 restarts: handles %lu -> %lu, next handle %#x -> %#x, private bytes %zu -> %zu\n",
+              tenth.handles, last.handles, static_cast<unsigned>(tenth.next_handle),
+              static_cast<unsigned>(last.next_handle), tenth.private_bytes, last.private_bytes);
   EXPECT_LE(last.handles, tenth.handles + 8);
+  EXPECT_LE(last.next_handle, tenth.next_handle + 8 * 4) << "handles leak";
   EXPECT_LE(last.private_bytes, tenth.private_bytes + (2u << 20));
 }
 

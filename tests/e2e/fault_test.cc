@@ -15,13 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "e2e/process_figures.h"
 #include "host/agent_connector.h"
 #include "host/file_bytes.h"
 #include "net/socket_service.h"
 #include "sync/win32.h"
 #include "tools/running_agent.h"
-
-#include <psapi.h>
 
 namespace vexil {
 namespace {
@@ -32,21 +31,8 @@ using Clock = std::chrono::steady_clock;
 
 LogTime FixedTime() { return LogTime{2024, 3, 5, 7, 9, 3, 45}; }
 
-struct ProcessFigures {
-  DWORD handles = 0;
-  size_t private_bytes = 0;
-};
-
-ProcessFigures Measure() {
-  ProcessFigures figures;
-  ::GetProcessHandleCount(::GetCurrentProcess(), &figures.handles);
-  // PagefileUsage is the process's private committed memory.
-  PROCESS_MEMORY_COUNTERS counters = {};
-  counters.cb = sizeof counters;
-  ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
-  figures.private_bytes = counters.PagefileUsage;
-  return figures;
-}
+using testing::MeasureProcess;
+using testing::ProcessFigures;
 
 // A host that answers checks with their value and notes the connector's status at every call
 // and, for a chosen check value, the process figures.
@@ -55,7 +41,7 @@ class RecordingHost final : public HostCallback {
   int OnCheckRequest(int32_t value) override {
     std::lock_guard<std::mutex> guard(mutex);
     statuses.push_back(connector->GetStatus());
-    if (value >= 1000000) figures.push_back(Measure());
+    if (value >= 1000000) figures.push_back(MeasureProcess());
     return 1;
   }
   int OnOrder(const char*, const char*, char*, int32_t*, uint32_t, uint32_t) override { return 1; }
@@ -216,7 +202,7 @@ TEST_F(FaultTest, AStalledAgentCostsABoundedConnectionNotAHang) {
   Start(L"127.0.0.33");
   for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i) ::Sleep(10);
   ASSERT_EQ(StatusConnected, connector_.GetStatus());
-  const ProcessFigures before = Measure();
+  const ProcessFigures before = MeasureProcess();
   size_t peak = 0;
   const std::string text(4000, 'w');
   long long longest = 0;
@@ -226,7 +212,7 @@ TEST_F(FaultTest, AStalledAgentCostsABoundedConnectionNotAHang) {
     queued += connector_.SendWarningMsg(i, text.c_str(), "", 0, 0);
     longest = std::max<long long>(
         longest, std::chrono::duration_cast<milliseconds>(Clock::now() - start).count());
-    if (i % 100 == 0) peak = std::max(peak, Measure().private_bytes);
+    if (i % 100 == 0) peak = std::max(peak, MeasureProcess().private_bytes);
   }
   EXPECT_NE(StatusConnected, connector_.GetStatus()) << "the connection was never dropped";
   const std::string log = testing::FileBytes(log_.path());
@@ -261,9 +247,13 @@ TEST_F(FaultTest, TwoHundredRestartsLeakNothing) {
   ASSERT_EQ(static_cast<size_t>(kRestarts), host_.figures.size());
   const ProcessFigures tenth = host_.figures[9];
   const ProcessFigures last = host_.figures.back();
-  std::printf("restarts: handles %lu -> %lu, private bytes %zu -> %zu, longest call %lld ms\n",
-              tenth.handles, last.handles, tenth.private_bytes, last.private_bytes, longest);
+  std::printf(
+      "restarts: handles %lu -> %lu, next handle %#x -> %#x, private bytes %zu -> %zu, longest "
+      "call %lld ms\n",
+      tenth.handles, last.handles, static_cast<unsigned>(tenth.next_handle),
+      static_cast<unsigned>(last.next_handle), tenth.private_bytes, last.private_bytes, longest);
   EXPECT_LE(last.handles, tenth.handles + 8);
+  EXPECT_LE(last.next_handle, tenth.next_handle + 8 * 4) << "handles leak";
   EXPECT_LE(last.private_bytes, tenth.private_bytes + (2u << 20));
   EXPECT_LT(longest, 1000);
 }
