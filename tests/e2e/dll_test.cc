@@ -112,8 +112,10 @@ TEST(DllStop, FromEveryStateThenUnload) {
     EXPECT_TRUE(StopsWithinASecond(library));
   }
   {
-    // In the middle of a reconnect: the agent closed, the worker waits before the next attempt.
-    vexil::tools::RunningAgent agent("127.0.0.44", {"expect Register 15000", "close", "quit"});
+    // In the middle of a reconnect: the agent closed (after the test saw status 2), the worker
+    // waits before the next attempt.
+    vexil::tools::RunningAgent agent("127.0.0.44",
+                                     {"expect Register 15000", "wait 500", "close", "quit"});
     Library library;
     ASSERT_TRUE(StartLibrary(library, L"127.0.0.44", &host));
     ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnected, 15000));
