@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/loopback.h"
@@ -112,6 +113,21 @@ TEST_F(SocketHandlerTest, FramesPastOneReceiveChunkAreAllDeliveredInOneSignal) {
   ASSERT_EQ(static_cast<size_t>(count), handler_.calls.size());
   EXPECT_EQ(Message(count - 1), handler_.calls.back());
   EXPECT_EQ(0u, client_->ReceiveBuffer().Size());
+}
+
+TEST_F(SocketHandlerTest, MoreThanOneSignalTakesIsSignalledAgainUntilAllIsDelivered) {
+  // Several times what one signal receives: each receive re-enables the read notification.
+  std::string frames;
+  int32_t count = 0;
+  while (frames.size() < (3u << 20)) frames += Frame(count++);
+  std::thread sender([this, &frames] { testing::SendBytes(peer_, frames); });
+  for (int signal = 0; signal < 10000 && handler_.calls.size() < static_cast<size_t>(count);
+       ++signal) {
+    Signal();
+  }
+  sender.join();
+  ASSERT_EQ(static_cast<size_t>(count), handler_.calls.size());
+  EXPECT_EQ(Message(count - 1), handler_.calls.back());
 }
 
 TEST_F(SocketHandlerTest, AFrameArrivingBytewiseIsDeliveredWithItsLastByte) {
