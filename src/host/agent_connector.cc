@@ -302,7 +302,11 @@ int AgentConnector::OnSocketError(StreamBufferedSocket* socket, int event, int e
 }
 
 int AgentConnector::OnAgentMessage(StreamBufferedSocket*, AgentMsg& message) {
-  return HandleAgentMessage(message, callback_, this);
+  // A frame without a message (tag 0) gets no answer, but the frames behind it in the same read
+  // are still served: ending the dispatch here would leave them unanswered until the agent
+  // happened to send again.
+  HandleAgentMessage(message, callback_, this);
+  return 1;
 }
 
 int32_t AgentConnector::CurrentGsid() {

@@ -158,6 +158,8 @@ TEST_F(FaultTest, EveryFaultEndsInAServedConnection) {
       {"close", true},
       {"drip", false},
       {"big-order 1000000", false},
+      // An empty tag-0 frame and a CheckRequest for 900 in one send: the request is answered.
+      {"raw 0800000000000000 0C00000002000000 84030000\nexpect CheckReply 3000 value=900", false},
   };
   std::vector<std::string> script = {"expect Register 10000"};
   int value = 1;
