@@ -1,7 +1,9 @@
 // The agent's fault commands, seen from the connector's end of the connection: the exact bytes
 // each one puts on the wire, and what each connection fault looks like to the peer.
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -35,8 +37,14 @@ void Append(std::vector<uint8_t>* to, const std::vector<uint8_t>& bytes) {
 class Peer {
  public:
   explicit Peer(const std::string& address) {
+    // The agent may be between closing and listening again (restart): retry for a bounded time.
     std::string error;
-    EXPECT_TRUE(stream_.Connect(address, kPort, &error)) << error;
+    bool connected = false;
+    for (int attempt = 0; attempt < 50 && !connected; ++attempt) {
+      connected = stream_.Connect(address, kPort, &error);
+      if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(connected) << error;
     Register body;
     body.magic = kRegisterMagic;
     BufferPtr frame;
