@@ -104,9 +104,8 @@ int HandleAgentMessage(const AgentMsg& message, HostCallback* host, RequestConte
       const Command& command = *message.As<Command>();
       CommandReply reply;
       reply.gsid = gsid;
-      reply.result = host->OnCommand(command.ids.idA, command.ids.idB, command.text.c_str()) != 0
-                         ? 0
-                         : 1;
+      reply.result =
+          host->OnCommand(command.ids.idA, command.ids.idB, command.text.c_str()) != 0 ? 0 : 1;
       context->QueueMessage(ConnectorMsg(ConnectorTag::kCommandReply, reply));
       return 1;
     }

@@ -23,6 +23,7 @@ namespace {
 
 using std::chrono::milliseconds;
 using std::chrono::seconds;
+using vexil::testing::AgreeingHost;
 using vexil::testing::Library;
 using Clock = std::chrono::steady_clock;
 
@@ -38,18 +39,6 @@ int ThreadCount() {
   ::CloseHandle(snapshot);
   return count;
 }
-
-class QuietHost final : public vexil::HostCallback {
- public:
-  int OnCheckRequest(int32_t) override { return 1; }
-  int OnOrder(const char*, const char*, char*, int32_t*, uint32_t, uint32_t) override { return 1; }
-  int OnCommand(uint32_t, uint32_t, const char*) override { return 1; }
-  int OnCountsRequest(vexil::CountsSink*) override { return 0; }
-  int OnRegionRequest(vexil::RegionSink*) override { return 0; }
-  int OnStatRequest(vexil::StatSink*) override { return 0; }
-  int OnRegionRequestExtra(vexil::RegionExtraSink*) override { return 0; }
-  int OnStatRequestExtra(vexil::StatExtraSink*) override { return 0; }
-};
 
 bool StartLibrary(const Library& library, const wchar_t* haip, vexil::HostCallback* host) {
   const std::wstring option = std::wstring(L"-HAIP:") + haip;
@@ -76,7 +65,7 @@ bool WaitForStatus(const Library& library, int32_t status, int ms) {
 // leaves no thread of the library running.
 TEST(DllStop, FromEveryStateThenUnload) {
   const int threads_before = ThreadCount();
-  QuietHost host;
+  AgreeingHost host;
   {
     // Before the first attempt, inside the 5 s wait.
     Library library;
@@ -144,7 +133,7 @@ TEST(DllStorm, EveryQueuedWarningArrivesOnceInItsThreadsOrder) {
   vexil::tools::RunningAgent agent(
       "127.0.0.45", {"expect Register 15000", "expect Warning 120000 code=999", "quit"});
   ASSERT_TRUE(agent.listening());
-  QuietHost host;
+  AgreeingHost host;
   Library library;
   ASSERT_TRUE(StartLibrary(library, L"127.0.0.45", &host));
   ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnected, 15000));

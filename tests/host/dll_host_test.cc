@@ -19,6 +19,7 @@
 
 namespace {
 
+using vexil::testing::AgreeingHost;
 using vexil::testing::ExecutablePath;
 using vexil::testing::FileBytes;
 using vexil::testing::Library;
@@ -297,19 +298,6 @@ std::string Words(std::initializer_list<uint32_t> words) {
   for (uint32_t word : words) bytes.append(reinterpret_cast<const char*>(&word), 4);
   return bytes;
 }
-
-// Agrees to every check; nothing else is asked in these tests.
-class AgreeingHost final : public vexil::HostCallback {
- public:
-  int OnCheckRequest(int32_t) override { return 1; }
-  int OnOrder(const char*, const char*, char*, int32_t*, uint32_t, uint32_t) override { return 1; }
-  int OnCommand(uint32_t, uint32_t, const char*) override { return 1; }
-  int OnCountsRequest(vexil::CountsSink*) override { return 0; }
-  int OnRegionRequest(vexil::RegionSink*) override { return 0; }
-  int OnStatRequest(vexil::StatSink*) override { return 0; }
-  int OnRegionRequestExtra(vexil::RegionExtraSink*) override { return 0; }
-  int OnStatRequestExtra(vexil::StatExtraSink*) override { return 0; }
-};
 
 TEST_F(DllHostTest, ConnectsRegistersAnswersAndStops) {
   LoopbackAgent agent;
