@@ -186,21 +186,12 @@ TEST(DllLong, ThirtyRestartsKeepHandlesAndMemoryFlat) {
   }
   script.push_back("quit");
 
-  class MeasuringHost final : public vexil::HostCallback {
+  class MeasuringHost final : public AgreeingHost {
    public:
     int OnCheckRequest(int32_t) override {
       figures.push_back(vexil::testing::MeasureProcess());
       return 1;
     }
-    int OnOrder(const char*, const char*, char*, int32_t*, uint32_t, uint32_t) override {
-      return 1;
-    }
-    int OnCommand(uint32_t, uint32_t, const char*) override { return 1; }
-    int OnCountsRequest(vexil::CountsSink*) override { return 0; }
-    int OnRegionRequest(vexil::RegionSink*) override { return 0; }
-    int OnStatRequest(vexil::StatSink*) override { return 0; }
-    int OnRegionRequestExtra(vexil::RegionExtraSink*) override { return 0; }
-    int OnStatRequestExtra(vexil::StatExtraSink*) override { return 0; }
     std::vector<vexil::testing::ProcessFigures> figures;  // written by the worker, read after stop
   } host;
 

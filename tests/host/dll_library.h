@@ -26,7 +26,7 @@ inline std::wstring ProgramDirectory() {
 }
 
 // A host that agrees to every check and adds nothing to any list.
-class AgreeingHost final : public vexil::HostCallback {
+class AgreeingHost : public vexil::HostCallback {
  public:
   int OnCheckRequest(int32_t) override { return 1; }
   int OnOrder(const char*, const char*, char*, int32_t*, uint32_t, uint32_t) override { return 1; }
