@@ -8,8 +8,10 @@
 // After <windows.h>.
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace vexil::testing {
 
@@ -33,6 +35,17 @@ inline ProcessFigures MeasureProcess() {
   ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
   figures.private_bytes = counters.PagefileUsage;
   return figures;
+}
+
+// The probe's settled value over the first `count` samples. A handle that happens to be free at
+// the moment of one sample (another thread between two handles) lowers the probe for that sample
+// only, so the highest early value is the baseline to compare the last sample with.
+inline uintptr_t SettledNextHandle(const std::vector<ProcessFigures>& figures, size_t count) {
+  uintptr_t settled = 0;
+  for (size_t i = 0; i < count && i < figures.size(); ++i) {
+    settled = std::max(settled, figures[i].next_handle);
+  }
+  return settled;
 }
 
 }  // namespace vexil::testing
