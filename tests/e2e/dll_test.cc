@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "e2e/process_figures.h"
+#include "e2e/warning_storm.h"
 #include "host/dll_library.h"
 #include "tools/running_agent.h"
 
@@ -121,12 +122,6 @@ TEST(DllStop, FromEveryStateThenUnload) {
   EXPECT_LE(ThreadCount(), threads_before + 2);
 }
 
-// One agent line per received warning: "<- Warning ids=THREAD/12/SEQ ...".
-bool WarningIds(const std::string& line, unsigned* thread, unsigned* seq) {
-  unsigned gsid = 0;
-  return std::sscanf(line.c_str(), "<- Warning ids=%u/%u/%u", thread, &gsid, seq) == 3;
-}
-
 // Eight host threads send 10,000 warnings each while the agent reads: every warning whose call
 // returned 1 arrives exactly once, in its thread's order.
 TEST(DllStorm, EveryQueuedWarningArrivesOnceInItsThreadsOrder) {
@@ -139,20 +134,11 @@ TEST(DllStorm, EveryQueuedWarningArrivesOnceInItsThreadsOrder) {
   Library library;
   ASSERT_TRUE(StartLibrary(library, L"127.0.0.45", &host));
   ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnected, 15000));
-  std::vector<std::vector<unsigned>> queued(kThreads);
-  std::vector<long long> longest(kThreads, 0);
-  std::vector<std::thread> senders;
-  for (unsigned t = 0; t < kThreads; ++t) {
-    senders.emplace_back([&, t] {
-      for (unsigned seq = 1; seq <= kEach; ++seq) {
-        const auto start = Clock::now();
-        if (library.SendWarningMsg(1, "storm", "", t, seq) == 1) queued[t].push_back(seq);
-        longest[t] = std::max<long long>(
-            longest[t], std::chrono::duration_cast<milliseconds>(Clock::now() - start).count());
-      }
-    });
-  }
-  for (std::thread& sender : senders) sender.join();
+  const vexil::testing::StormOutcome storm =
+      vexil::testing::RunWarningStorm(kThreads, kEach, 0, [&](unsigned t, unsigned seq) {
+        return library.SendWarningMsg(1, "storm", "", t, seq) == 1;
+      });
+  const std::vector<std::vector<unsigned>>& queued = storm.queued;
   ASSERT_EQ(1, library.SendWarningMsg(999, "end", "", 0, 0));
   ASSERT_EQ(vexil::tools::kExitOk, agent.Join());
   library.StopConn();
@@ -162,7 +148,7 @@ TEST(DllStorm, EveryQueuedWarningArrivesOnceInItsThreadsOrder) {
   for (std::string line; std::getline(lines, line);) {
     unsigned thread = 0;
     unsigned seq = 0;
-    if (WarningIds(line, &thread, &seq) && thread < kThreads && seq != 0) {
+    if (vexil::testing::WarningIds(line, &thread, &seq) && thread < kThreads && seq != 0) {
       arrived[thread].push_back(seq);
     }
   }
@@ -170,8 +156,8 @@ TEST(DllStorm, EveryQueuedWarningArrivesOnceInItsThreadsOrder) {
     EXPECT_EQ(kEach, queued[t].size()) << t;
     EXPECT_EQ(queued[t], arrived[t]) << "thread " << t;
   }
-  std::printf("storm: longest call %lld ms\n", *std::max_element(longest.begin(), longest.end()));
-  EXPECT_LT(*std::max_element(longest.begin(), longest.end()), 1000);
+  std::printf("storm: longest call %lld ms\n", storm.longest_ms);
+  EXPECT_LT(storm.longest_ms, 1000);
 }
 
 // 30 agent restarts through the library with its own 5 s retry delay (about three minutes).

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "e2e/process_figures.h"
+#include "e2e/warning_storm.h"
 #include "host/agent_connector.h"
 #include "host/file_bytes.h"
 #include "net/socket_service.h"
@@ -33,6 +34,9 @@ LogTime FixedTime() { return LogTime{2024, 3, 5, 7, 9, 3, 45}; }
 
 using testing::MeasureProcess;
 using testing::ProcessFigures;
+using testing::RunWarningStorm;
+using testing::StormOutcome;
+using testing::WarningIds;
 
 // A host that answers checks with their value and notes the connector's status at every call
 // and, for a chosen check value, the process figures.
@@ -276,24 +280,11 @@ TEST_F(FaultTest, WarningStormAcrossAgentRestartsKeepsEachThreadsOrder) {
   ASSERT_TRUE(agent.listening());
   Start(L"127.0.0.37");
   for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i) ::Sleep(10);
-  std::vector<std::vector<unsigned>> queued(kThreads);
-  std::vector<long long> longest(kThreads, 0);
-  std::vector<std::thread> senders;
-  for (unsigned t = 0; t < kThreads; ++t) {
-    senders.emplace_back([&, t] {
-      for (unsigned seq = 1; seq <= kEach; ++seq) {
-        const auto start = Clock::now();
-        if (connector_.SendWarningMsg(1, "storm", "", t, seq) == kWarningQueued) {
-          queued[t].push_back(seq);
-        }
-        longest[t] = std::max<long long>(
-            longest[t], std::chrono::duration_cast<milliseconds>(Clock::now() - start).count());
-        // Spread over several restarts.
-        if (seq % 10 == 0) ::Sleep(5);
-      }
-    });
-  }
-  for (std::thread& sender : senders) sender.join();
+  // Spread over several restarts: a short pause every 10 calls.
+  const StormOutcome storm = RunWarningStorm(kThreads, kEach, 10, [this](unsigned t, unsigned seq) {
+    return connector_.SendWarningMsg(1, "storm", "", t, seq) == kWarningQueued;
+  });
+  const std::vector<std::vector<unsigned>>& queued = storm.queued;
   // The end mark, repeated until the agent has seen it after its last restart.
   auto agent_done = std::async(std::launch::async, [&agent] { return agent.Join(); });
   while (agent_done.wait_for(milliseconds(100)) != std::future_status::ready) {
@@ -310,12 +301,8 @@ TEST_F(FaultTest, WarningStormAcrossAgentRestartsKeepsEachThreadsOrder) {
   std::vector<size_t> next_queued(kThreads, 0);
   for (std::string line; std::getline(lines, line);) {
     unsigned thread = 0;
-    unsigned gsid = 0;
     unsigned seq = 0;
-    if (std::sscanf(line.c_str(), "<- Warning ids=%u/%u/%u", &thread, &gsid, &seq) != 3 ||
-        thread >= kThreads) {
-      continue;
-    }
+    if (!WarningIds(line, &thread, &seq) || thread >= kThreads) continue;
     ASSERT_GT(seq, last[thread]) << "thread " << thread << ": repeated or out of order";
     last[thread] = seq;
     // Every arrival is one of the thread's queued warnings, found in queueing order.
@@ -328,7 +315,7 @@ TEST_F(FaultTest, WarningStormAcrossAgentRestartsKeepsEachThreadsOrder) {
     ++delivered;
   }
   for (const auto& q : queued) reported += q.size();
-  const long long worst = *std::max_element(longest.begin(), longest.end());
+  const long long worst = storm.longest_ms;
   std::printf("storm across restarts: %zu queued, %zu delivered, longest call %lld ms\n", reported,
               delivered, worst);
   EXPECT_GT(delivered, 0u);
