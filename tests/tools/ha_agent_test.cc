@@ -251,6 +251,40 @@ TEST_F(HaAgentTest, DamagedFramesNeverStopTheAgent) {
   EXPECT_EQ(kExitOk, agent.Join());
 }
 
+TEST_F(HaAgentTest, ExpectNoneFailsOnlyWhenTheMessageComes) {
+  {
+    RunningAgent agent("127.0.0.151", {"expect Register", "expect-none Warning 300",
+                                       "expect-none CheckReply 300 "
+                                       "value=9",
+                                       "quit"});
+    ASSERT_TRUE(agent.listening());
+    FakeConnector connector("127.0.0.151");
+    connector.SendRegister(7, "game");
+    CheckReply other;
+    other.value = 8;
+    connector.Send({ConnectorMsg(ConnectorTag::kCheckReply, other)});
+    EXPECT_EQ(kExitOk, agent.Join());
+    EXPECT_TRUE(Contains(agent.Output(), "-- no Warning within 300 ms\n")) << agent.Output();
+    EXPECT_TRUE(Contains(agent.Output(), "-- no CheckReply containing \"value=9\" within 300 ms\n"))
+        << agent.Output();
+  }
+  {
+    // A message that came before the command and that no expect took counts as well.
+    RunningAgent agent("127.0.0.152",
+                       {"expect Register", "wait 300", "expect-none Warning 5000", "quit"});
+    ASSERT_TRUE(agent.listening());
+    FakeConnector connector("127.0.0.152");
+    connector.SendRegister(7, "game");
+    Warning warning;
+    warning.code = 4;
+    connector.Send({ConnectorMsg(ConnectorTag::kWarning, warning)});
+    EXPECT_EQ(kExitFailed, agent.Join());
+    EXPECT_TRUE(Contains(
+        agent.Output(), "!! expected no Warning within 5000 ms; it came: Warning ids=0/0/0 code=4"))
+        << agent.Output();
+  }
+}
+
 TEST_F(HaAgentTest, CloseEndsTheConnectionAndTheReconnectRegistersAgain) {
   RunningAgent agent("127.0.0.64",
                      {"expect Register", "close", "expect Register 5000 gsid=31", "quit"});
@@ -318,6 +352,8 @@ TEST(HaAgentCommands, BadLinesAreRefusedWithTheirUsage) {
       {"raw", "usage: raw HEX..."},
       {"wait -1", "usage: wait MS"},
       {"expect CheckRequest", "usage: expect MESSAGE"},
+      {"expect-none Warning", "usage: expect-none MESSAGE TIMEOUT_MS"},
+      {"expect-none Warning soon", "usage: expect-none MESSAGE TIMEOUT_MS"},
       {"counts 1", "usage: counts"},
       {"order \"unterminated", "unterminated quote"},
       {"frobnicate", "unknown command \"frobnicate\""},
@@ -362,6 +398,35 @@ TEST(HaAgentProgram, ABadScriptIsRefusedWholeWithLineNumbers) {
   EXPECT_TRUE(Contains(text, script + ":4: usage: wait MS")) << text;
   std::remove(script.c_str());
   std::remove(errors.c_str());
+}
+
+TEST(HaAgentProgram, StandardInputGoesOnAfterAFailureButTheStatusTellsIt) {
+  const struct {
+    const char* input;
+    int status;
+    const char* output;
+  } kCases[] = {
+      {"chek 1\\nquit\\n", kExitBadUsage, "!! unknown command \"chek\""},
+      {"check 1\\nhelp\\nquit\\n", kExitFailed, "!! no connector is connected"},
+      {"check 1\\nchek 1\\n", kExitFailed, "!! unknown command \"chek\""},
+      {"help\\nquit\\n", kExitOk, "expect-none MESSAGE TIMEOUT_MS"},
+  };
+  const std::string output = ::testing::TempDir() + "ha_agent_stdin.out";
+  for (const auto& c : kCases) {
+    const std::string command = std::string("printf '") + c.input + "' | " + HA_AGENT_PROGRAM +
+                                " --listen 127.0.0.153 >" + output + " 2>&1";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << c.input;
+    EXPECT_EQ(c.status, WEXITSTATUS(status)) << c.input;
+    std::ifstream in(output);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(Contains(text, c.output)) << c.input << text;
+    // The run went on after the failure: help was carried out.
+    if (Contains(c.input, "help")) {
+      EXPECT_TRUE(Contains(text, "  quit\n")) << text;
+    }
+  }
+  std::remove(output.c_str());
 }
 
 }  // namespace

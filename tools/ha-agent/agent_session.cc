@@ -60,19 +60,26 @@ int AgentSession::Run(LineSource* input) {
     ServeOnce(0);
     std::string line;
     const NextLine next = input->Next(kServeSliceMs, &line);
-    if (next == NextLine::kEnd) return kExitOk;
+    if (next == NextLine::kEnd) return exit_status_;
     if (next == NextLine::kNone) continue;
     AgentCommand command;
     std::string error;
     if (!ParseCommand(line, &command, &error)) {
       Error(error);
       if (options_.strict) return kExitBadUsage;
+      if (exit_status_ == kExitOk) exit_status_ = kExitBadUsage;
       continue;
     }
     const Outcome outcome = Execute(command);
-    if (outcome == Outcome::kQuit) return kExitOk;
+    if (outcome == Outcome::kQuit) return exit_status_;
     if (outcome == Outcome::kFailed) return kExitFailed;
   }
+}
+
+AgentSession::Outcome AgentSession::CommandFailed() {
+  if (options_.strict) return Outcome::kFailed;
+  if (exit_status_ == kExitOk) exit_status_ = kExitFailed;
+  return Outcome::kNext;
 }
 
 AgentSession::Outcome AgentSession::Execute(const AgentCommand& command) {
@@ -88,6 +95,8 @@ AgentSession::Outcome AgentSession::Execute(const AgentCommand& command) {
       return Outcome::kNext;
     case CommandKind::kExpect:
       return Expect(command) ? Outcome::kNext : Outcome::kFailed;
+    case CommandKind::kExpectNone:
+      return ExpectNone(command) ? Outcome::kNext : Outcome::kFailed;
     case CommandKind::kClose:
       if (stream_.is_open()) DropConnection("connection closed by the agent", "agent");
       return Outcome::kNext;
@@ -115,12 +124,12 @@ AgentSession::Outcome AgentSession::Execute(const AgentCommand& command) {
       Event("resumed", "-- reading again", "");
       return Outcome::kNext;
     case CommandKind::kAbortiveClose:
-      if (!NeedConnection()) return options_.strict ? Outcome::kFailed : Outcome::kNext;
+      if (!NeedConnection()) return CommandFailed();
       stream_.Reset();
       DropConnection("connection reset by the agent", "agent");
       return Outcome::kNext;
     case CommandKind::kHalfClose:
-      if (!NeedConnection()) return options_.strict ? Outcome::kFailed : Outcome::kNext;
+      if (!NeedConnection()) return CommandFailed();
       stream_.ShutdownSend();
       Event("half-closed", "-- the agent sends no more; still reading", "");
       return Outcome::kNext;
@@ -159,7 +168,7 @@ bool AgentSession::Transmit(const uint8_t* data, size_t size) {
 
 AgentSession::Outcome AgentSession::SendFrames(const std::vector<AgentMsg>& messages,
                                                const std::string& summary) {
-  if (!NeedConnection()) return options_.strict ? Outcome::kFailed : Outcome::kNext;
+  if (!NeedConnection()) return CommandFailed();
   // Requests of one command go out in one send, as one agent write.
   BufferPtr frames;
   for (const AgentMsg& message : messages) WriteFrame(frames, message);
@@ -174,7 +183,7 @@ AgentSession::Outcome AgentSession::SendFrames(const std::vector<AgentMsg>& mess
           "\"length\":" + std::to_string(length));
   }
   if (!Transmit(frames.Data(), frames.Size())) {
-    return options_.strict ? Outcome::kFailed : Outcome::kNext;
+    return CommandFailed();
   }
   if (!summary.empty()) {
     Event("sent", "-> " + summary, "\"summary\":" + JsonString(summary));
@@ -188,9 +197,9 @@ AgentSession::Outcome AgentSession::SendFrames(const std::vector<AgentMsg>& mess
 
 AgentSession::Outcome AgentSession::SendRaw(const std::vector<uint8_t>& bytes,
                                             const std::string& summary) {
-  if (!NeedConnection()) return options_.strict ? Outcome::kFailed : Outcome::kNext;
+  if (!NeedConnection()) return CommandFailed();
   if (!Transmit(bytes.data(), bytes.size())) {
-    return options_.strict ? Outcome::kFailed : Outcome::kNext;
+    return CommandFailed();
   }
   const std::string shown = summary.empty()
                                 ? HexBytes(bytes.data(), bytes.size(), bytes.size())
@@ -214,14 +223,24 @@ bool AgentSession::Restart() {
   return true;
 }
 
+std::deque<AgentSession::Arrival>::iterator AgentSession::FindArrival(const AgentCommand& command) {
+  return std::find_if(arrivals_.begin(), arrivals_.end(), [&](const Arrival& a) {
+    return TagName(a.message.tag()) == command.name &&
+           a.line.find(command.contains) != std::string::npos;
+  });
+}
+
+std::string AgentSession::Described(const AgentCommand& command) {
+  return command.name +
+         (command.contains.empty() ? "" : " containing \"" + command.contains + "\"") + " within " +
+         std::to_string(command.milliseconds) + " ms";
+}
+
 bool AgentSession::Expect(const AgentCommand& command) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(command.milliseconds);
   for (;;) {
     // Expectations follow arrival order: what came before the match is taken with it.
-    const auto match = std::find_if(arrivals_.begin(), arrivals_.end(), [&](const Arrival& a) {
-      return TagName(a.message.tag()) == command.name &&
-             a.line.find(command.contains) != std::string::npos;
-    });
+    const auto match = FindArrival(command);
     if (match != arrivals_.end()) {
       arrivals_.erase(arrivals_.begin(), match + 1);
       return true;
@@ -231,10 +250,26 @@ bool AgentSession::Expect(const AgentCommand& command) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
     ServeOnce(static_cast<int>(std::min<long long>(left.count() + 1, kServeSliceMs)));
   }
-  Error("expected " + command.name +
-        (command.contains.empty() ? "" : " containing \"" + command.contains + "\"") + " within " +
-        std::to_string(command.milliseconds) + " ms; it did not come");
+  Error("expected " + Described(command) + "; it did not come");
   return false;
+}
+
+bool AgentSession::ExpectNone(const AgentCommand& command) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(command.milliseconds);
+  for (;;) {
+    const auto match = FindArrival(command);
+    if (match != arrivals_.end()) {
+      Error("expected no " + Described(command) + "; it came: " + match->line);
+      return false;
+    }
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) break;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+    ServeOnce(static_cast<int>(std::min<long long>(left.count() + 1, kServeSliceMs)));
+  }
+  Event("absent", "-- no " + Described(command),
+        "\"name\":" + JsonString(command.name) + ",\"ms\":" + std::to_string(command.milliseconds));
+  return true;
 }
 
 void AgentSession::ServeUntil(Clock::time_point deadline) {

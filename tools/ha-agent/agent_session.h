@@ -23,15 +23,16 @@ struct AgentOptions {
   uint16_t port = 8990;
   bool json = false;
   // Strict: a command that cannot be carried out (a send with no connector connected) ends the
-  // run with kExitFailed. Otherwise it is reported and the next command follows. A failed
-  // expect ends the run either way.
+  // run with kExitFailed, a bad line with kExitBadUsage. Otherwise it is reported and the next
+  // command follows, and the run still ends with that status. A failed expect or expect-none
+  // ends the run either way.
   bool strict = false;
 };
 
 // Exit statuses of the program.
 constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;    // an expect timed out, or a strict run could not go on
-constexpr int kExitBadUsage = 2;  // bad options or script lines, or the address cannot be bound
+constexpr int kExitFailed = 1;    // an expectation failed, or a command could not be carried out
+constexpr int kExitBadUsage = 2;  // bad options or command lines, or the address cannot be bound
 
 class AgentSession {
  public:
@@ -66,7 +67,16 @@ class AgentSession {
   // Closes the connection and the listener and listens again on the same port; false (reported)
   // if the port cannot be bound again.
   bool Restart();
+  // A failure that ends a strict run; a lenient run goes on and ends with kExitFailed.
+  Outcome CommandFailed();
+  // The oldest received message that no expect has taken and that command's name and text match.
+  std::deque<Arrival>::iterator FindArrival(const AgentCommand& command);
+  // "NAME containing "TEXT" within MS ms", for the output.
+  static std::string Described(const AgentCommand& command);
   bool Expect(const AgentCommand& command);
+  // Serves the connection for the command's time; false (reported) as soon as a matching
+  // message has arrived, also one that came before the command and no expect has taken.
+  bool ExpectNone(const AgentCommand& command);
   // Serves the network until deadline: accepts when no connector is connected, otherwise
   // receives and handles complete frames.
   void ServeUntil(Clock::time_point deadline);
@@ -89,6 +99,9 @@ class AgentSession {
   bool drip_next_ = false;
   int length_offset_next_ = 0;
   bool stalled_ = false;
+  // What Run returns at the end of its input or on quit: the status of the first command that
+  // failed without ending the run, kExitOk while none has.
+  int exit_status_ = kExitOk;
 };
 
 }  // namespace vexil::tools

@@ -189,6 +189,21 @@ bool ParseExpect(const Words& args, AgentCommand* command) {
   return true;
 }
 
+// expect-none NAME TIMEOUT_MS [TEXT...]: the time is required, a negative expectation has no
+// sensible default.
+bool ParseExpectNone(const Words& args, AgentCommand* command) {
+  long long ms = 0;
+  if (args.size() < 2 || !IsConnectorMessageName(args[0]) ||
+      !ParseNumber(args[1], 0, kMaxWaitMs, &ms)) {
+    return false;
+  }
+  command->kind = CommandKind::kExpectNone;
+  command->name = args[0];
+  command->milliseconds = static_cast<int>(ms);
+  command->contains = Joined(args, 2);
+  return true;
+}
+
 // ---- Fault commands ----
 
 bool ParseCount(const Words& args, long long max, long long* count) {
@@ -315,6 +330,10 @@ const CommandRow kCommands[] = {
      "wait for a message (containing TEXT) from the connector; fail after the timeout "
      "(default 10000)",
      ParseExpect},
+    {"expect-none", "expect-none MESSAGE TIMEOUT_MS [TEXT...]",
+     "fail if a message (containing TEXT) from the connector arrives within the timeout, or has "
+     "arrived and no expect has taken it",
+     ParseExpectNone},
     {"close", "close", "close the connection; the connector reconnects",
      ParseNoArguments<CommandKind::kClose>},
     {"reset", "reset", "forget received messages that no expect has taken",

@@ -19,13 +19,14 @@ namespace vexil::tools {
 constexpr int kDefaultExpectMs = 10000;
 
 enum class CommandKind {
-  kNothing,  // a blank or comment line
-  kSend,     // messages: encode each as a frame and send them
-  kRaw,      // bytes: send exactly these
-  kWait,     // milliseconds: serve the connection for this long
-  kExpect,   // name, milliseconds, contains: wait for a message
-  kClose,    // close the connection; the connector will reconnect
-  kReset,    // forget every received message that no expect has taken yet
+  kNothing,     // a blank or comment line
+  kSend,        // messages: encode each as a frame and send them
+  kRaw,         // bytes: send exactly these
+  kWait,        // milliseconds: serve the connection for this long
+  kExpect,      // name, milliseconds, contains: wait for a message
+  kExpectNone,  // name, milliseconds, contains: fail if such a message arrives in that time
+  kClose,       // close the connection; the connector will reconnect
+  kReset,       // forget every received message that no expect has taken yet
   kQuit,
   kHelp,
   // Faults.

@@ -4,7 +4,9 @@
 //
 // Commands come from the script file, or from standard input line by line. A script file is
 // checked whole before the agent listens, and is run strictly: any command that fails ends the
-// run with a non-zero status, so a script can serve as a test in a host's own CI.
+// run with a non-zero status, so a script can serve as a test in a host's own CI. Standard input
+// is run leniently: after a command that fails the next one follows, and the run still ends with
+// a non-zero status (1 for a failed command, 2 for a bad line, the first one's).
 #include <cstdlib>
 #include <iostream>
 #include <memory>
