@@ -1,20 +1,37 @@
-// VexilConn.dll: the interface a game server (the host) compiles against.
+// VexilConn: the interface a game server (the host) compiles against, as C11 or as C++17.
 //
-// Toolchain: build the host with the same compiler as the library, MinGW-w64 i686 GCC (C++17).
-// HostCallback and the sinks are C++ virtual-table interfaces; their object layout, the order of
-// their virtual operations, the member-call convention and the layout of std::vector are those of
-// that compiler and its libstdc++. A host built with another compiler will crash on the first
-// callback.
+// Which host can use which interface:
+// - The C interface (everything outside "#ifdef __cplusplus"): the exports, the status values,
+//   the result codes, and the callback table VexilHostCallbacks started by VexilRunConnCallbacks,
+//   whose list replies are filled through VexilSetCounts, VexilAddRegion, VexilAddRegionExtra,
+//   VexilAddStat and VexilAddStatExtra. It needs only the platform's C calling convention (cdecl;
+//   fixed in every declaration on 32-bit Windows), so any compiler can use it: MinGW GCC, MSVC,
+//   clang in either Windows ABI, and any language that calls C functions (C# through P/Invoke).
+// - The C++ interface (vexil::HostCallback and its sinks, given to VexilRunConn): C++
+//   virtual-table interfaces with std::vector in two sink forms. Object layout, the order of the
+//   virtual operations, the member-call convention and std::vector must be those of the library's
+//   compiler, so the host must be built with the same compiler family and C++ library: MinGW-w64
+//   GCC with libstdc++ (C++17). A host built in the MSVC ABI (MSVC, clang-cl, clang
+//   --target=*-windows-msvc) cannot use it: that ABI orders overloaded virtual functions
+//   differently (CountsSink::SetCounts, RegionSink::AddRegion and RegionExtraSink::AddRegion reach
+//   the wrong slot), gives a virtual destructor one slot instead of two, and has its own
+//   std::vector. Such a host uses the C interface.
 //
-// Order of calls: load the library, VexilInitConn, VexilRunConn, any number of
-// VexilSendWarningMsg and VexilGetStatus, VexilStopConn, unload. Every export may be called from
-// any host thread. Strings handed to or from the host are NUL-terminated and, when narrow, in the
-// system ANSI code page.
+// Order of calls: load the library, VexilInitConn, VexilRunConn or VexilRunConnCallbacks, any
+// number of VexilSendWarningMsg and VexilGetStatus, VexilStopConn, unload. Every export may be
+// called from any host thread. Strings handed to or from the host are NUL-terminated and, when
+// narrow, in the system ANSI code page.
 #ifndef VEXILCONN_VEXILCONN_H_
 #define VEXILCONN_VEXILCONN_H_
 
+#ifdef __cplusplus
+#include <cstddef>
 #include <cstdint>
 #include <vector>
+#else
+#include <stddef.h>
+#include <stdint.h>
+#endif
 
 #if defined(_WIN32) && !defined(VEXILCONN_CALL)
 #define VEXILCONN_CALL __cdecl
@@ -22,32 +39,201 @@
 #define VEXILCONN_CALL
 #endif
 
-namespace vexil {
+// The calling convention of the host's functions in VexilHostCallbacks.
+#if defined(_WIN32) && !defined(VEXILCONN_CALLBACK)
+#define VEXILCONN_CALLBACK __cdecl
+#elif !defined(VEXILCONN_CALLBACK)
+#define VEXILCONN_CALLBACK
+#endif
 
 // The connector's state as returned by VexilGetStatus. There is no value 3.
-enum ConnStatus : int32_t {
-  StatusIdle = 0,          // nothing has been started
-  StatusReconnecting = 1,  // the connection to the HA agent was lost; reconnecting now
-  StatusConnected = 2,     // connected and registered: requests are served, warnings accepted
-  StatusDisabled = 4,      // switched off for this process by the NOUSEVEXIL option
-  StatusConnecting = 5,    // the worker runs and is trying to connect
-};
+#define VEXIL_STATUS_IDLE 0          // nothing has been started
+#define VEXIL_STATUS_RECONNECTING 1  // the connection to the HA agent was lost; reconnecting now
+#define VEXIL_STATUS_CONNECTED 2     // connected and registered: requests served, warnings taken
+#define VEXIL_STATUS_DISABLED 4      // switched off for this process by the NOUSEVEXIL option
+#define VEXIL_STATUS_CONNECTING 5    // the worker runs and is trying to connect
 
 // The structured exception (flags 0, no arguments) that a broken precondition of a call raises in
 // the calling thread, for example a null callback. Nothing in the library handles it, and no lock
 // of the library is held when it is raised.
-constexpr uint32_t kInternalCheckCode = 0xE0000001u;
+#define VEXIL_INTERNAL_CHECK_CODE 0xE0000001u
 
 // Result codes of VexilInitConn.
-constexpr int kInitOk = 0;          // options accepted, or the connector was switched off
-constexpr int kInitBadOptions = 2;  // GSID, HAPORT or HAIP missing or invalid
-// Result codes of VexilRunConn.
-constexpr int kRunStarted = 0;         // worker started, or the connector is switched off
-constexpr int kRunAlreadyRunning = 3;  // a worker was started before (also after VexilStopConn)
-constexpr int kRunThreadFailed = 4;    // the worker thread could not be created
+#define VEXIL_INIT_OK 0           // options accepted, or the connector was switched off
+#define VEXIL_INIT_BAD_OPTIONS 2  // GSID, HAPORT or HAIP missing or invalid (the log says which)
+// Result codes of VexilRunConn and VexilRunConnCallbacks.
+#define VEXIL_RUN_STARTED 0          // worker started, or the connector is switched off
+#define VEXIL_RUN_ALREADY_RUNNING 3  // a worker was started before (also after VexilStopConn)
+#define VEXIL_RUN_THREAD_FAILED 4    // the worker could not be created, or VexilStopConn came first
+#define VEXIL_RUN_BAD_CALLBACKS 5    // VexilRunConnCallbacks only: the table's size is too small
 // Result codes of VexilSendWarningMsg.
-constexpr int kWarningQueued = 1;        // the warning will be sent to the HA agent
-constexpr int kWarningNotConnected = 0;  // status is not StatusConnected; nothing was queued
+#define VEXIL_WARNING_QUEUED 1         // the warning will be sent to the HA agent
+#define VEXIL_WARNING_NOT_CONNECTED 0  // status is not VEXIL_STATUS_CONNECTED; nothing was queued
+// Result codes of the list functions VexilSetCounts to VexilAddStatExtra.
+#define VEXIL_LIST_ADDED 1    // the values were copied into the reply
+#define VEXIL_LIST_REFUSED 0  // a null list, null values with a count, a negative count, no memory
+
+// Lists: connector-side objects through which a host of the callback table fills a list reply.
+// A list is passed to one table entry and is valid only during that call, on that thread: the
+// host must not keep it or pass it to another thread. Each call of a list function copies its
+// values at once, so the host may reuse or free its arrays as soon as the function returns. The
+// connector stamps each region and statistics entry with its own current GSID between the host's
+// idA and idB.
+typedef struct VexilCountsList VexilCountsList;
+typedef struct VexilRegionList VexilRegionList;
+typedef struct VexilRegionExtraList VexilRegionExtraList;
+typedef struct VexilStatList VexilStatList;
+typedef struct VexilStatExtraList VexilStatExtraList;
+
+// The host's functions for the callback table. The connector calls them as it calls a
+// vexil::HostCallback: only from its one worker thread, only while connected and registered, one
+// call at a time, never nested, with none of its locks held, and it neither reads nor writes the
+// agent connection meanwhile, so return promptly. Inside a call the host may use
+// VexilSendWarningMsg and VexilGetStatus; VexilStopConn there only asks the worker to stop, and
+// the host must still call it from one of its own threads before unloading. Replies leave in the
+// order the requests came. Strings passed in are owned by the connector and valid only during the
+// call. A null entry gives the answer written beside it.
+typedef struct VexilHostCallbacks {
+  // sizeof(VexilHostCallbacks) as the host compiled it. Later versions of this header add entries
+  // at the end only; entries beyond size count as null.
+  uint32_t size;
+  // The host's own pointer, passed unchanged as the first argument of every entry.
+  void* context;
+  // Non-zero: the connector answers the check; zero: no answer is sent. Null: no answer.
+  int(VEXILCONN_CALLBACK* onCheckRequest)(void* context, int32_t value);
+  // Carry out the order name with its argument. result points to 1025 zero bytes and
+  // *resultLength holds 1024 on entry; write at most 1024 bytes of text and store their number in
+  // *resultLength. Zero: those bytes are the reply's result text; non-zero: the text is empty.
+  // Null: the text is empty.
+  int(VEXILCONN_CALLBACK* onOrder)(void* context, const char* name, const char* argument,
+                                   char* result, int32_t* resultLength, uint32_t idA, uint32_t idB);
+  // Carry out a command. Non-zero reports success to the agent, zero failure. Null: failure.
+  int(VEXILCONN_CALLBACK* onCommand)(void* context, uint32_t idA, uint32_t idB, const char* text);
+  // Fill the counts with VexilSetCounts; the reply is always sent (empty for null). The result
+  // is ignored.
+  int(VEXILCONN_CALLBACK* onCountsRequest)(void* context, VexilCountsList* list);
+  // Add the regions with VexilAddRegion; the reply is always sent. The result is ignored.
+  int(VEXILCONN_CALLBACK* onRegionRequest)(void* context, VexilRegionList* list);
+  // Add the statistics with VexilAddStat; the reply is always sent. The result is ignored.
+  int(VEXILCONN_CALLBACK* onStatRequest)(void* context, VexilStatList* list);
+  // Add the extra regions with VexilAddRegionExtra. Non-zero: the extra reply is sent; zero or
+  // null: it is not.
+  int(VEXILCONN_CALLBACK* onRegionRequestExtra)(void* context, VexilRegionExtraList* list);
+  // Add the extra statistics with VexilAddStatExtra. Non-zero: the extra reply is sent; zero or
+  // null: it is not.
+  int(VEXILCONN_CALLBACK* onStatRequestExtra)(void* context, VexilStatExtraList* list);
+} VexilHostCallbacks;
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Reads the connector's options from the host's own command line (argv[0] is the program path).
+// argc 1: nothing is read. An element containing NOUSEVEXIL with at least one character before it
+// (-NOUSEVEXIL, /NOUSEVEXIL) after argv[0] switches the connector off (VEXIL_STATUS_DISABLED),
+// and the log names that element. Otherwise at least five elements are needed, GSID and HAPORT
+// (non-zero decimal numbers) and HAIP are required and CNFGFILE is optional, each given as one
+// element such as -GSID:12 or /HAIP=10.0.0.1. The agent is always reached on port 8990, whatever
+// HAPORT says, and at 127.0.0.1 when HAIP has fewer than 8 characters; the log says so. Returns
+// VEXIL_INIT_OK or VEXIL_INIT_BAD_OPTIONS, and then the log and the console say which option is
+// missing or invalid. argv must hold argc non-null elements: a null argv or element raises the
+// exception VEXIL_INTERNAL_CHECK_CODE in the host's call. Never waits behind a reconnect.
+int VEXILCONN_CALL VexilInitConn(int argc, const wchar_t* const* argv);
+
+// Starts the worker thread, which connects to the HA agent and then calls the functions of
+// *callbacks, as VexilRunConn does with a vexil::HostCallback. The table is copied (size bytes
+// of it); the context it carries must stay valid until VexilStopConn has returned on a host
+// thread. Returns VEXIL_RUN_STARTED (also when switched off: then nothing starts),
+// VEXIL_RUN_ALREADY_RUNNING, VEXIL_RUN_THREAD_FAILED (also when VexilStopConn came first), or
+// VEXIL_RUN_BAD_CALLBACKS when size is below the first version's table (then the log says so).
+// A null callbacks raises the exception VEXIL_INTERNAL_CHECK_CODE in the host's call.
+int VEXILCONN_CALL VexilRunConnCallbacks(const VexilHostCallbacks* callbacks);
+
+// Stops the worker and waits for it to end, then closes the connection and drops what was not
+// sent. Later calls do nothing. Inside a host callback it only asks the worker to stop (see
+// VexilHostCallbacks). The connector cannot be started again in the same process.
+void VEXILCONN_CALL VexilStopConn(void);
+
+// Queues a warning for the HA agent. Neither text may be null. Returns VEXIL_WARNING_QUEUED, or
+// VEXIL_WARNING_NOT_CONNECTED when the status is not VEXIL_STATUS_CONNECTED (before
+// registration, while reconnecting, after VexilStopConn). Never waits behind a reconnect. A
+// warning queued just before the connection drops is discarded, never sent on the next
+// connection.
+int VEXILCONN_CALL VexilSendWarningMsg(int32_t code, const char* text, const char* extraText,
+                                       uint32_t idA, uint32_t idB);
+
+// Always returns 0.
+int VEXILCONN_CALL VexilGetConfigFileName(void);
+
+// The current status, one of VEXIL_STATUS_*. Never blocks, not even while the worker reconnects.
+int32_t VEXILCONN_CALL VexilGetStatus(void);
+
+// The list functions, each returning VEXIL_LIST_ADDED or VEXIL_LIST_REFUSED. values may be null
+// only when count is 0.
+// The counts become the count values (a later call replaces an earlier one).
+int VEXILCONN_CALL VexilSetCounts(VexilCountsList* list, const int32_t* values, int32_t count);
+// Appends one region entry with count values.
+int VEXILCONN_CALL VexilAddRegion(VexilRegionList* list, uint32_t idA, uint32_t idB,
+                                  const int32_t* values, int32_t count);
+// Appends one extra region entry with count values.
+int VEXILCONN_CALL VexilAddRegionExtra(VexilRegionExtraList* list, uint32_t idA, uint32_t idB,
+                                       const int32_t* values, int32_t count);
+// Appends one statistics entry; a null text is sent as empty.
+int VEXILCONN_CALL VexilAddStat(VexilStatList* list, uint32_t idA, uint32_t idB, uint32_t value1,
+                                uint32_t value2, uint32_t value3, uint32_t value4,
+                                const char* text);
+// Appends one extra statistics entry, like VexilAddStat.
+int VEXILCONN_CALL VexilAddStatExtra(VexilStatExtraList* list, uint32_t idA, uint32_t idB,
+                                     uint32_t value1, uint32_t value2, uint32_t value3,
+                                     uint32_t value4, const char* text);
+
+#ifdef __cplusplus
+}  // extern "C"
+#endif
+
+// Function types for hosts that load the library with LoadLibrary and GetProcAddress.
+typedef int(VEXILCONN_CALL* VexilInitConnFn)(int, const wchar_t* const*);
+typedef int(VEXILCONN_CALL* VexilRunConnCallbacksFn)(const VexilHostCallbacks*);
+typedef void(VEXILCONN_CALL* VexilStopConnFn)(void);
+typedef int(VEXILCONN_CALL* VexilSendWarningMsgFn)(int32_t, const char*, const char*, uint32_t,
+                                                   uint32_t);
+typedef int(VEXILCONN_CALL* VexilGetConfigFileNameFn)(void);
+typedef int32_t(VEXILCONN_CALL* VexilGetStatusFn)(void);
+typedef int(VEXILCONN_CALL* VexilSetCountsFn)(VexilCountsList*, const int32_t*, int32_t);
+typedef int(VEXILCONN_CALL* VexilAddRegionFn)(VexilRegionList*, uint32_t, uint32_t, const int32_t*,
+                                              int32_t);
+typedef int(VEXILCONN_CALL* VexilAddRegionExtraFn)(VexilRegionExtraList*, uint32_t, uint32_t,
+                                                   const int32_t*, int32_t);
+typedef int(VEXILCONN_CALL* VexilAddStatFn)(VexilStatList*, uint32_t, uint32_t, uint32_t, uint32_t,
+                                            uint32_t, uint32_t, const char*);
+typedef int(VEXILCONN_CALL* VexilAddStatExtraFn)(VexilStatExtraList*, uint32_t, uint32_t, uint32_t,
+                                                 uint32_t, uint32_t, uint32_t, const char*);
+
+#ifdef __cplusplus
+// The C++ interface: only for hosts built with the library's compiler family (see the top).
+
+namespace vexil {
+
+// The VEXIL_STATUS_* values as returned by VexilGetStatus.
+enum ConnStatus : int32_t {
+  StatusIdle = VEXIL_STATUS_IDLE,
+  StatusReconnecting = VEXIL_STATUS_RECONNECTING,
+  StatusConnected = VEXIL_STATUS_CONNECTED,
+  StatusDisabled = VEXIL_STATUS_DISABLED,
+  StatusConnecting = VEXIL_STATUS_CONNECTING,
+};
+
+constexpr uint32_t kInternalCheckCode = VEXIL_INTERNAL_CHECK_CODE;
+
+// The result codes under their C++ names.
+constexpr int kInitOk = VEXIL_INIT_OK;
+constexpr int kInitBadOptions = VEXIL_INIT_BAD_OPTIONS;
+constexpr int kRunStarted = VEXIL_RUN_STARTED;
+constexpr int kRunAlreadyRunning = VEXIL_RUN_ALREADY_RUNNING;
+constexpr int kRunThreadFailed = VEXIL_RUN_THREAD_FAILED;
+constexpr int kRunBadCallbacks = VEXIL_RUN_BAD_CALLBACKS;
+constexpr int kWarningQueued = VEXIL_WARNING_QUEUED;
+constexpr int kWarningNotConnected = VEXIL_WARNING_NOT_CONNECTED;
 
 // Sinks: connector-side objects through which the host fills a list reply. A sink is passed by
 // address to one HostCallback operation and is valid only during that call: the host must not
@@ -165,48 +351,16 @@ class HostCallback {
 
 extern "C" {
 
-// Reads the connector's options from the host's own command line (argv[0] is the program path).
-// argc 1: nothing is read. An element containing NOUSEVEXIL with at least one character before it
-// (-NOUSEVEXIL, /NOUSEVEXIL) after argv[0] switches the connector off (StatusDisabled). Otherwise
-// GSID and HAPORT (non-zero decimal numbers) and HAIP are required and CNFGFILE is optional, each
-// given as one element such as -GSID:12 or /HAIP=10.0.0.1. Returns kInitOk or kInitBadOptions.
-// argv must hold argc non-null elements: a null argv or element raises the exception
-// 0xE0000001 in the host's call. Never waits behind a reconnect.
-int VEXILCONN_CALL VexilInitConn(int argc, const wchar_t* const* argv);
-
 // Starts the worker thread, which connects to the HA agent and then calls callback. Returns
 // kRunStarted (also when switched off: then nothing starts), kRunAlreadyRunning or
 // kRunThreadFailed (also when VexilStopConn came first: nothing can start after it). A null
 // callback raises the exception 0xE0000001 in the host's call.
 int VEXILCONN_CALL VexilRunConn(vexil::HostCallback* callback);
 
-// Stops the worker and waits for it to end, then closes the connection and drops what was not
-// sent. Later calls do nothing. Inside a HostCallback operation it only asks the worker to stop
-// (see HostCallback). The connector cannot be started again in the same process.
-void VEXILCONN_CALL VexilStopConn(void);
-
-// Queues a warning for the HA agent. Neither text may be null. Returns kWarningQueued, or
-// kWarningNotConnected when the status is not StatusConnected (before registration, while
-// reconnecting, after VexilStopConn). Never waits behind a reconnect. A warning queued just before
-// the connection drops is discarded, never sent on the next connection.
-int VEXILCONN_CALL VexilSendWarningMsg(int32_t code, const char* text, const char* extraText,
-                                       uint32_t idA, uint32_t idB);
-
-// Always returns 0.
-int VEXILCONN_CALL VexilGetConfigFileName(void);
-
-// The current vexil::ConnStatus. Never blocks, not even while the worker reconnects.
-int32_t VEXILCONN_CALL VexilGetStatus(void);
-
 }  // extern "C"
 
-// Function types for hosts that load the library with LoadLibrary and GetProcAddress.
-using VexilInitConnFn = int(VEXILCONN_CALL*)(int, const wchar_t* const*);
 using VexilRunConnFn = int(VEXILCONN_CALL*)(vexil::HostCallback*);
-using VexilStopConnFn = void(VEXILCONN_CALL*)(void);
-using VexilSendWarningMsgFn = int(VEXILCONN_CALL*)(int32_t, const char*, const char*, uint32_t,
-                                                   uint32_t);
-using VexilGetConfigFileNameFn = int(VEXILCONN_CALL*)(void);
-using VexilGetStatusFn = int32_t(VEXILCONN_CALL*)(void);
+
+#endif  // __cplusplus
 
 #endif  // VEXILCONN_VEXILCONN_H_

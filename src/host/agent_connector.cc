@@ -80,17 +80,26 @@ int AgentConnector::InitConn(int argc, const wchar_t* const* argv) {
   ScopedLock<AgentConnector> guard(this, true);
   switch (ReadStartupOptions(argc, argv, &settings_)) {
     case StartupOutcome::kUnchanged:
+      return kInitOk;
     case StartupOutcome::kAccepted:
+      for (const std::wstring& line : DescribeSubstitutions(settings_)) Tell(line);
       return kInitOk;
     case StartupOutcome::kDisabled:
       log_->Write(1, L"_NOUSEVEXIL_ ACTIVATED");
       std::wprintf(L"_NOUSEVEXIL_ ACTIVATED\n");
+      Tell(DescribeDisabling(argc, argv));
       SetStatus(StatusDisabled);
       return kInitOk;
     case StartupOutcome::kRejected:
       break;
   }
+  Tell(DescribeRefusal(argc, argv));
   return kInitBadOptions;
+}
+
+void AgentConnector::Tell(const std::wstring& line) {
+  log_->Write(1, L"%ls", line.c_str());
+  std::wprintf(L"%ls\n", line.c_str());
 }
 
 int AgentConnector::RunConn(HostCallback* callback) {
@@ -118,6 +127,13 @@ int AgentConnector::RunConn(HostCallback* callback) {
   }
   worker_ = std::make_unique<ThreadHandle>(reinterpret_cast<void*>(handle));
   return kRunStarted;
+}
+
+int AgentConnector::RunConn(std::unique_ptr<CallbackTableHost> callback) {
+  ScopedLock<AgentConnector> guard(this, true);
+  const int result = RunConn(callback.get());
+  if (callback_ == callback.get()) owned_callback_ = std::move(callback);
+  return result;
 }
 
 void AgentConnector::StopConn() {
@@ -224,6 +240,8 @@ bool AgentConnector::ConnectOnce() {
   // of the previous segment. A failure only costs latency.
   AttachedSocket()->SetOption(TCP_NODELAY, &kNoDelay, sizeof(kNoDelay), IPPROTO_TCP);
   SetStatus(StatusConnected);
+  Tell(L"Registered with the HA agent as GSID " + std::to_wstring(settings.gsid) + L", process " +
+       std::to_wstring(CurrentProcessId()));
   return true;
 }
 

@@ -7,7 +7,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
+#include "agent/callback_table.h"
 #include "agent/request_handler.h"
 #include "host/send_queue.h"
 #include "host/startup_options.h"
@@ -59,6 +61,9 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   // lock is taken and, if resumed, starts nothing (kRunThreadFailed). After StopConn nothing can
   // start again: kRunAlreadyRunning while the status shows a worker ran, else kRunThreadFailed.
   int RunConn(HostCallback* callback);
+  // VexilRunConnCallbacks: RunConn with a host the connector owns from then on; it is destroyed
+  // with the connector when a worker started, at once otherwise.
+  int RunConn(std::unique_ptr<CallbackTableHost> callback);
   // VexilStopConn: ends the worker, waits for it, closes the connection and the events. Safe to
   // call again, without RunConn, and from inside a host callback (then it only asks the worker to
   // stop; the worker ends once the callback returns).
@@ -89,6 +94,8 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   // Detaches the attached socket, if any, and destroys it. Under lock_.
   void DestroyAttachedSocket();
   void SetStatus(ConnStatus status) { status_.store(status, std::memory_order_release); }
+  // Writes line to the log and, as its twin, to standard output.
+  void Tell(const std::wstring& line);
 
   // RequestContext, used by the request handlers on the worker.
   int32_t CurrentGsid() override;
@@ -105,6 +112,8 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   std::unique_ptr<ThreadHandle> worker_;  // Guarded by lock_.
   ConnSettings settings_;                 // Guarded by lock_.
   HostCallback* callback_ = nullptr;      // Borrowed from the host; set before the worker runs.
+  // The callback table's host, when the worker was started with one; callback_ points to it.
+  std::unique_ptr<CallbackTableHost> owned_callback_;  // Guarded by lock_.
   SendQueue send_queue_;
   ConnLog* log_;
   const ConnectorTiming timing_;

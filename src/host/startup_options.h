@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vexil {
 
@@ -42,6 +43,22 @@ enum class StartupOutcome {
 // Reads the options into settings, overwriting only the members it reaches: GSID and HAPORT are
 // stored before they are checked, HAIP only when found, CNFGFILE only when present.
 StartupOutcome ReadStartupOptions(int argc, const wchar_t* const* argv, ConnSettings* settings);
+
+// What a host developer reads when ReadStartupOptions refused argv: one line that names every
+// missing or invalid option with a valid form of it, or says that at least five elements are
+// needed. Reads the same elements as ReadStartupOptions and changes nothing.
+std::wstring DescribeRefusal(int argc, const wchar_t* const* argv);
+
+// The index of the first of argv[1] to argv[argc - 1] that HasOptionFlag finds name in; 0 when
+// none does (argv[0] is never searched).
+int FindFlagElement(int argc, const wchar_t* const* argv, const wchar_t* name);
+
+// The line that names the element which switched the connector off.
+std::wstring DescribeDisabling(int argc, const wchar_t* const* argv);
+
+// Lines for accepted settings that are not used as given: a HAPORT other than the agent port, a
+// HAIP too short to be an address. Empty when everything is used as given.
+std::vector<std::wstring> DescribeSubstitutions(const ConnSettings& settings);
 
 }  // namespace vexil
 

@@ -87,16 +87,39 @@ TEST_F(AgentConnectorTest, ResultCodesAndStoredSettings) {
   EXPECT_EQ(8000, settings.haport);
   EXPECT_EQ(L"10.0.0.1", settings.haip);
   EXPECT_EQ(StatusIdle, connector_.GetStatus());
-  EXPECT_EQ(std::string(), testing::FileBytes(log_.path())) << "nothing to log";
+  // The refusal says why; the accepted HAPORT is not the port that is used.
+  EXPECT_EQ(
+      "VexilConn[05_07:09:03:045] = VexilInitConn refused the options: HAIP is missing (give "
+      "the HA agent's IPv4 address, for example -HAIP:127.0.0.1)\r\n"
+      "VexilConn[05_07:09:03:045] = HAPORT 8000 is not used: the HA agent is always reached "
+      "on port 8990\r\n",
+      testing::FileBytes(log_.path()));
+}
+
+TEST_F(AgentConnectorTest, ARefusalIsLoggedAndPrinted) {
+  StdoutCapture console;
+  EXPECT_EQ(kInitBadOptions,
+            Init({L"minimal-host.exe", L"-GSID:42", L"-HAPORT:8990", L"-HAIP:127.0.0.131"}));
+  const std::string line =
+      "VexilInitConn refused the options: 4 command-line elements given, at least 5 are needed "
+      "(the program, -GSID:N, -HAPORT:8990, -HAIP:ADDRESS and one more of any kind)\r\n";
+  EXPECT_EQ(line, console.Bytes());
+  EXPECT_EQ("VexilConn[05_07:09:03:045] = " + line, testing::FileBytes(log_.path()));
 }
 
 TEST_F(AgentConnectorTest, NoUseVexilLogsPrintsAndDisables) {
   StdoutCapture console;
   EXPECT_EQ(kInitOk, Init({L"srv", L"-NOUSEVEXIL"}));
-  EXPECT_EQ("_NOUSEVEXIL_ ACTIVATED\r\n", console.Bytes());
+  const std::string element =
+      "NOUSEVEXIL found in command-line element 1 \"-NOUSEVEXIL\": the connector is switched off "
+      "for this process\r\n";
+  EXPECT_EQ("_NOUSEVEXIL_ ACTIVATED\r\n" + element, console.Bytes());
   EXPECT_EQ(StatusDisabled, connector_.GetStatus());
-  EXPECT_EQ("VexilConn[05_07:09:03:045] = _NOUSEVEXIL_ ACTIVATED\r\n",
-            testing::FileBytes(log_.path()));
+  EXPECT_EQ(
+      "VexilConn[05_07:09:03:045] = _NOUSEVEXIL_ ACTIVATED\r\n"
+      "VexilConn[05_07:09:03:045] = " +
+          element,
+      testing::FileBytes(log_.path()));
 }
 
 TEST_F(AgentConnectorTest, StatusIsReadWhileAnotherThreadHoldsTheLock) {

@@ -107,7 +107,7 @@ TEST_F(DllHostTest, NoUseVexilAnywhereAfterTheProgramDisables) {
   }
 }
 
-// Whether the log file of the library's load time grew by exactly one "_NOUSEVEXIL_" line.
+// What the log file of the library's load time gained by one load and one disabling call.
 struct LogProbe {
   std::wstring path;
   std::string added;
@@ -127,9 +127,24 @@ LogProbe LoadAndDisable() {
   return LogProbe{LogPathAt(before), bytes.substr(std::min(old_bytes.size(), bytes.size()))};
 }
 
+// The lines of log text, each with its CR LF.
+std::vector<std::string> LogLines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = text.find('\n', at);
+    const size_t next = end == std::string::npos ? text.size() : end + 1;
+    lines.push_back(text.substr(at, next - at));
+    at = next;
+  }
+  return lines;
+}
+
 TEST_F(DllHostTest, WithoutProfileTheLineIsLogged) {
   const LogProbe probe = LoadAndDisable();
-  const std::string& line = probe.added;
+  std::string line;
+  for (const std::string& added : LogLines(probe.added)) {
+    if (added.find("_NOUSEVEXIL_") != std::string::npos) line = added;
+  }
   // VexilConn[DD_HH:MM:SS:mmm] = _NOUSEVEXIL_ ACTIVATED, then CR LF.
   ASSERT_EQ(53u, line.size()) << line;
   EXPECT_EQ("VexilConn[", line.substr(0, 10));
@@ -146,6 +161,87 @@ TEST_F(DllHostTest, WithoutProfileTheLineIsLogged) {
 TEST_F(DllHostTest, ErrLevelZeroWritesNothing) {
   ASSERT_TRUE(::WritePrivateProfileStringW(L"LOG", L"ERRLEVEL", L"0", L"VexilConnConfig.INI"));
   EXPECT_EQ("", LoadAndDisable().added);
+}
+
+// The messages that a log file gained since the watch began, without the time stamps. The file
+// is the one of the library's load time: begin the watch right before loading, and call Loaded
+// right after.
+class LogWatch {
+ public:
+  LogWatch() {
+    ::GetLocalTime(&start_);
+    path_ = LogPathAt(start_);
+    old_size_ = FileBytes(path_.c_str()).size();
+  }
+  void Loaded() {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    if (now.wMinute == start_.wMinute) return;
+    // Loaded across a minute: the library may have taken either name.
+    if (FileBytes(path_.c_str()).size() == old_size_) {
+      path_ = LogPathAt(now);
+      old_size_ = 0;
+    }
+  }
+  std::vector<std::string> Messages() const {
+    const std::string bytes = FileBytes(path_.c_str());
+    std::vector<std::string> messages;
+    for (const std::string& line : LogLines(bytes.substr(std::min(old_size_, bytes.size())))) {
+      // VexilConn[DD_HH:MM:SS:mmm] = MESSAGE CR LF
+      const size_t start = line.find("] = ");
+      const size_t end = line.size() >= 2 ? line.size() - 2 : 0;
+      messages.push_back(start == std::string::npos || end < start + 4
+                             ? line
+                             : line.substr(start + 4, end - start - 4));
+    }
+    return messages;
+  }
+
+ private:
+  SYSTEMTIME start_;
+  std::wstring path_;
+  size_t old_size_;
+};
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+// The first line of every load.
+std::string LoadLine() {
+  return "VexilConn " VEXILCONN_VERSION " loaded by " + Narrow(ExecutablePath()) + ", process " +
+         std::to_string(::GetCurrentProcessId());
+}
+
+TEST_F(DllHostTest, MistakesAndFallbacksAreExplainedInTheLog) {
+  const struct {
+    std::vector<const wchar_t*> argv;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {{L"minimal-host.exe", L"-GSID:42", L"-HAPORT:8990", L"-HAIP:127.0.0.131"},
+       {"VexilInitConn refused the options: 4 command-line elements given, at least 5 are needed "
+        "(the program, -GSID:N, -HAPORT:8990, -HAIP:ADDRESS and one more of any kind)"}},
+      {{L"srv", L"-GSID:x", L"-HAPORT:8990", L"-HAIP:127.0.0.131", L"x"},
+       {"VexilInitConn refused the options: GSID \"x\" is not a non-zero number (give a non-zero "
+        "number, for example -GSID:12)"}},
+      {{L"srv", L"-GSID:5", L"-HAPORT:8000", L"-HAIP:10.0.1", L"x"},
+       {"HAPORT 8000 is not used: the HA agent is always reached on port 8990",
+        "HAIP \"10.0.1\" is shorter than 8 characters: the HA agent is reached at 127.0.0.1 "
+        "instead"}},
+      {{L"srv", L"-GSID:5", L"-HAPORT:8990", L"-HAIP:10.0.0.1", L"x"}, {}},
+      {{L"srv", L"-GSID:5", L"-map:C:\\maps\\NOUSEVEXIL_arena", L"-HAIP:10.0.0.1", L"x"},
+       {"_NOUSEVEXIL_ ACTIVATED",
+        "NOUSEVEXIL found in command-line element 2 \"-map:C:\\maps\\NOUSEVEXIL_arena\": the "
+        "connector is switched off for this process"}},
+  };
+  for (const auto& c : cases) {
+    LogWatch watch;
+    Library library;
+    watch.Loaded();
+    ASSERT_TRUE(library.loaded());
+    library.InitConn(c.argv);
+    std::vector<std::string> expected = {LoadLine()};
+    expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+    EXPECT_EQ(expected, watch.Messages()) << c.argv[1];
+  }
 }
 
 // Holds the C runtime's lock on stdout, which the library and this program share: a library call
@@ -302,7 +398,9 @@ std::string Words(std::initializer_list<uint32_t> words) {
 TEST_F(DllHostTest, ConnectsRegistersAnswersAndStops) {
   LoopbackAgent agent;
   ASSERT_TRUE(agent.bound()) << ::WSAGetLastError();
+  LogWatch watch;
   Library library;
+  watch.Loaded();
   ASSERT_TRUE(library.loaded());
   ASSERT_EQ(vexil::kInitOk,
             library.InitConn({L"srv", L"-GSID:7", L"-HAPORT:1234", L"-HAIP:127.0.0.7", L"x"}));
@@ -323,6 +421,15 @@ TEST_F(DllHostTest, ConnectsRegistersAnswersAndStops) {
             registration);
   for (int i = 0; i < 1000 && library.GetStatus() != vexil::StatusConnected; ++i) ::Sleep(10);
   ASSERT_EQ(vexil::StatusConnected, library.GetStatus());
+  const std::string registered =
+      "Registered with the HA agent as GSID 7, process " + std::to_string(::GetCurrentProcessId());
+  bool logged = false;
+  for (int i = 0; i < 1000 && !logged; ++i) {
+    const std::vector<std::string> messages = watch.Messages();
+    logged = std::find(messages.begin(), messages.end(), registered) != messages.end();
+    if (!logged) ::Sleep(10);
+  }
+  EXPECT_TRUE(logged) << registered;
 
   agent.Send(Words({12, 2, 9}));
   EXPECT_EQ(Words({16, 4, 9, 7}), agent.NextFrame());

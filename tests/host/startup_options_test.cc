@@ -101,6 +101,56 @@ TEST(StartupOptions, NoUseVexilNeedsOneCharacterBeforeIt) {
             Read({L"x-NOUSEVEXIL", L"-GSID:1", L"-HAPORT:2", L"-HAIP:h", L"y"}, &settings));
 }
 
+std::wstring Refusal(const Args& args) { return DescribeRefusal(args.argc(), args.argv()); }
+
+TEST(StartupMessages, ARefusalNamesEveryBadOptionAndAValidForm) {
+  const std::wstring head = L"VexilInitConn refused the options: ";
+  EXPECT_EQ(head +
+                L"4 command-line elements given, at least 5 are needed (the program, -GSID:N, "
+                L"-HAPORT:8990, -HAIP:ADDRESS and one more of any kind)",
+            Refusal({L"srv", L"-GSID:42", L"-HAPORT:8990", L"-HAIP:127.0.0.131"}));
+  EXPECT_EQ(head +
+                L"GSID is missing (give a non-zero number, for example -GSID:12); HAIP is missing "
+                L"(give the HA agent's IPv4 address, for example -HAIP:127.0.0.1)",
+            Refusal({L"srv", L"GSID=7", L"-HAPORT:8990", L"x", L"y"}));
+  EXPECT_EQ(head +
+                L"GSID \"0\" is not a non-zero number (give a non-zero number, for example "
+                L"-GSID:12); HAPORT \"port\" is not a non-zero number (give -HAPORT:8990)",
+            Refusal({L"srv", L"-GSID:0", L"-HAPORT:port", L"-HAIP:10.0.0.1", L"x"}));
+  EXPECT_EQ(head + L"HAPORT is missing (give -HAPORT:8990)",
+            Refusal({L"srv", L"-GSID:3", L"-HAIP:10.0.0.1", L"x", L"y"}));
+}
+
+TEST(StartupMessages, TheDisablingElementIsNamed) {
+  const Args args{L"srv", L"-GSID:1", L"-map:C:\\maps\\NOUSEVEXIL_arena", L"-NOUSEVEXIL"};
+  ConnSettings settings;
+  ASSERT_EQ(StartupOutcome::kDisabled, Read(args, &settings));
+  EXPECT_EQ(2, FindFlagElement(args.argc(), args.argv(), L"NOUSEVEXIL"));
+  EXPECT_EQ(
+      L"NOUSEVEXIL found in command-line element 2 \"-map:C:\\maps\\NOUSEVEXIL_arena\": the "
+      L"connector is switched off for this process",
+      DescribeDisabling(args.argc(), args.argv()));
+  const Args none{L"x-NOUSEVEXIL", L"NOUSEVEXIL"};
+  EXPECT_EQ(0, FindFlagElement(none.argc(), none.argv(), L"NOUSEVEXIL"));
+  EXPECT_EQ(L"", DescribeDisabling(none.argc(), none.argv()));
+}
+
+TEST(StartupMessages, SubstitutionsSayWhatIsUsedInstead) {
+  ConnSettings settings;
+  settings.haport = 8990;
+  settings.haip = L"10.0.0.1";
+  EXPECT_TRUE(DescribeSubstitutions(settings).empty());
+  settings.haport = 8000;
+  settings.haip = L"10.0.1";
+  const std::vector<std::wstring> lines = DescribeSubstitutions(settings);
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ(L"HAPORT 8000 is not used: the HA agent is always reached on port 8990", lines[0]);
+  EXPECT_EQ(
+      L"HAIP \"10.0.1\" is shorter than 8 characters: the HA agent is reached at 127.0.0.1 "
+      L"instead",
+      lines[1]);
+}
+
 TEST(OptionLookup, LengthRuleAndFirstMatch) {
   const Args args{L"srv", L"GSID=7", L"-GSID:7", L"-GSID:8"};
   EXPECT_EQ(L"7", FindOptionValue(args.argc(), args.argv(), L"GSID").value());
@@ -141,7 +191,8 @@ TEST(OptionLookup, NullNameRaisesTheCheckAndFindsNothing) {
   EXPECT_FALSE(FindOptionValue(args.argc(), args.argv(), nullptr).has_value());
   EXPECT_FALSE(HasOptionFlag(args.argc(), args.argv(), nullptr));
   EXPECT_EQ(0, FindOptionNumber(args.argc(), args.argv(), nullptr));
-  EXPECT_EQ(3, checks.count());
+  EXPECT_EQ(0, FindFlagElement(args.argc(), args.argv(), nullptr));
+  EXPECT_EQ(4, checks.count());
 }
 
 }  // namespace

@@ -2,13 +2,15 @@
 # The sample host under Wine meets every expectation of the example agent script run by
 # ha-agent.exe: registration, each request answered, the GSID change, a warning, the reconnect
 # with a new Register, and a clean stop at the end of its input.
-#   sample_host_exchange.sh BIN_DIR SCRIPT WINE_RUN PREFIX
+#   sample_host_exchange.sh BIN_DIR SCRIPT WINE_RUN PREFIX [HOST [ADDRESS]]
+# HOST is the host program in BIN_DIR (sample-host.exe unless given); ADDRESS the agent's.
 set -euo pipefail
 bin=$1
 script=$2
 wine_run=$3
 prefix=$4
-address=127.0.0.79
+host=${5:-sample-host.exe}
+address=${6:-127.0.0.79}
 work=$(mktemp -d)
 agent_pid=
 host_pid=
@@ -26,7 +28,7 @@ cd "$bin"
   </dev/null >"$work/agent.out" 2>&1 &
 agent_pid=$!
 mkfifo "$work/host-input"
-"$wine_run" --prefix "$prefix" sample-host.exe -GSID:7 -HAPORT:8990 "-HAIP:$address" \
+"$wine_run" --prefix "$prefix" "$host" -GSID:7 -HAPORT:8990 "-HAIP:$address" \
   --run-seconds 100 <"$work/host-input" >"$work/host.out" 2>&1 &
 host_pid=$!
 exec 3>"$work/host-input"
@@ -45,5 +47,5 @@ echo "--- host"
 tr -d '\r' <"$work/host.out"
 [ "$agent_status" -eq 0 ] || { echo "FAIL: the agent's script ended with status $agent_status"; exit 1; }
 [ "$host_status" -eq 0 ] || { echo "FAIL: the sample host ended with status $host_status"; exit 1; }
-grep -q 'sample-host: stopped, status' "$work/host.out" || { echo "FAIL: no clean stop"; exit 1; }
+grep -q "${host%.exe}: stopped, status" "$work/host.out" || { echo "FAIL: no clean stop"; exit 1; }
 echo "PASS"
