@@ -244,6 +244,33 @@ TEST_F(DllHostTest, MistakesAndFallbacksAreExplainedInTheLog) {
   }
 }
 
+TEST_F(DllHostTest, TheCInterfaceIsExportedAndRefusesAShortTable) {
+  Library library;
+  ASSERT_TRUE(library.loaded());
+  for (const char* name : {"VexilRunConnCallbacks", "VexilSetCounts", "VexilAddRegion",
+                           "VexilAddRegionExtra", "VexilAddStat", "VexilAddStatExtra"}) {
+    EXPECT_NE(nullptr, library.Find(name)) << name;
+  }
+  const auto run = reinterpret_cast<VexilRunConnCallbacksFn>(
+      reinterpret_cast<void*>(library.Find("VexilRunConnCallbacks")));
+  LogWatch watch;
+  VexilHostCallbacks callbacks = {};
+  callbacks.size = sizeof callbacks - 1;
+  EXPECT_EQ(vexil::kRunBadCallbacks, run(&callbacks));
+  EXPECT_EQ(vexil::StatusIdle, library.GetStatus());
+  const std::vector<std::string> messages = watch.Messages();
+  ASSERT_EQ(1u, messages.size());
+  EXPECT_EQ("VexilRunConnCallbacks refused the table: size " +
+                std::to_string(sizeof callbacks - 1) + ", at least " +
+                std::to_string(sizeof callbacks) +
+                " needed (set size to sizeof(VexilHostCallbacks))",
+            messages[0]);
+  // The list functions refuse a null list rather than crash.
+  const auto add =
+      reinterpret_cast<VexilAddStatFn>(reinterpret_cast<void*>(library.Find("VexilAddStat")));
+  EXPECT_EQ(VEXIL_LIST_REFUSED, add(nullptr, 1, 2, 3, 4, 5, 6, "x"));
+}
+
 // Holds the C runtime's lock on stdout, which the library and this program share: a library call
 // that prints waits inside the call until the lock is released.
 class StdoutHold {

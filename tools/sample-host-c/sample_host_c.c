@@ -29,18 +29,21 @@ static void AddText(Line* line, const char* text) {
   while (*text != '\0' && line->size + 1 < sizeof line->text) line->text[line->size++] = *text++;
 }
 
-static void AddNumber(Line* line, long long value) {
-  char digits[24];
+/* 32-bit arithmetic only: the MSVC-ABI build has no C runtime helpers for 64-bit division. */
+static void AddUnsigned(Line* line, uint32_t value) {
+  char digits[12];
   int count = 0;
-  unsigned long long magnitude =
-      value < 0 ? 0ull - (unsigned long long)value : (unsigned long long)value;
-  if (value < 0) AddText(line, "-");
   do {
-    digits[count++] = (char)('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
+    digits[count++] = (char)('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
   while (count > 0 && line->size + 1 < sizeof line->text)
     line->text[line->size++] = digits[--count];
+}
+
+static void AddNumber(Line* line, int32_t value) {
+  if (value < 0) AddText(line, "-");
+  AddUnsigned(line, value < 0 ? 0u - (uint32_t)value : (uint32_t)value);
 }
 
 static void StartLine(Line* line, const char* text) {
@@ -120,9 +123,9 @@ static int VEXILCONN_CALLBACK OnOrder(void* context, const char* name, const cha
   AddText(&line, " \"");
   AddText(&line, argument);
   AddText(&line, "\" for ");
-  AddNumber(&line, idA);
+  AddUnsigned(&line, idA);
   AddText(&line, "/");
-  AddNumber(&line, idB);
+  AddUnsigned(&line, idB);
   SayLine(&line);
   answer.size = 0;
   if (SameText(name, "change-map")) {
@@ -155,9 +158,9 @@ static int VEXILCONN_CALLBACK OnCommand(void* context, uint32_t idA, uint32_t id
   StartLine(&line, "command \"");
   AddText(&line, text);
   AddText(&line, "\" for ");
-  AddNumber(&line, idA);
+  AddUnsigned(&line, idA);
   AddText(&line, "/");
-  AddNumber(&line, idB);
+  AddUnsigned(&line, idB);
   AddText(&line, known ? ": done" : ": unknown");
   SayLine(&line);
   return known;
@@ -269,7 +272,7 @@ static void SendWarning(int32_t code, const char* text, long seconds) {
   int queued;
   extra.size = 0;
   AddText(&extra, "after ");
-  AddNumber(&extra, seconds);
+  AddNumber(&extra, (int32_t)seconds);
   AddText(&extra, " s");
   extra.text[extra.size] = '\0';
   queued = VexilSendWarningMsg(code, text, extra.text, 1, 0);
@@ -360,7 +363,7 @@ int RunSampleHost(int argc, const wchar_t* const* argv) {
     if (run_seconds >= 0 && elapsed >= run_seconds) break;
   }
   StartLine(&line, "stopping after ");
-  AddNumber(&line, elapsed);
+  AddNumber(&line, (int32_t)elapsed);
   AddText(&line, " s, ");
   AddNumber(&line, game.calls);
   AddText(&line, " requests served");
