@@ -3,7 +3,8 @@
 # ha-agent.exe: registration, each request answered, the GSID change, a warning, the reconnect
 # with a new Register, and a clean stop at the end of its input.
 #   sample_host_exchange.sh BIN_DIR SCRIPT WINE_RUN PREFIX [HOST [ADDRESS]]
-# HOST is the host program in BIN_DIR (sample-host.exe unless given); ADDRESS the agent's.
+# HOST is the host program in BIN_DIR (sample-host.exe unless given); ADDRESS the agent's. With
+# WINE_RUN "-" both run natively: BIN_DIR/ha-agent, and HOST directly or, for a .exe, with mono.
 set -euo pipefail
 bin=$1
 script=$2
@@ -11,6 +12,21 @@ wine_run=$3
 prefix=$4
 host=${5:-sample-host.exe}
 address=${6:-127.0.0.79}
+if [ "$wine_run" = - ]; then
+  agent=./ha-agent
+  agent_script=$script
+  run() {
+    case $1 in
+      *.exe) mono "$@" ;;
+      *) "$@" ;;
+    esac
+  }
+else
+  agent=ha-agent.exe
+  # Wine reaches the Unix file system through drive Z:.
+  agent_script=Z:$script
+  run() { "$wine_run" --prefix "$prefix" "$@"; }
+fi
 work=$(mktemp -d)
 agent_pid=
 host_pid=
@@ -23,13 +39,11 @@ cleanup() {
 trap cleanup EXIT
 cd "$bin"
 
-# Wine reaches the Unix file system through drive Z:.
-"$wine_run" --prefix "$prefix" ha-agent.exe --listen "$address" --script "Z:$script" \
-  </dev/null >"$work/agent.out" 2>&1 &
+run "$agent" --listen "$address" --script "$agent_script" </dev/null >"$work/agent.out" 2>&1 &
 agent_pid=$!
 mkfifo "$work/host-input"
-"$wine_run" --prefix "$prefix" "$host" -GSID:7 -HAPORT:8990 "-HAIP:$address" \
-  --run-seconds 100 <"$work/host-input" >"$work/host.out" 2>&1 &
+run "$host" -GSID:7 -HAPORT:8990 "-HAIP:$address" --run-seconds 100 <"$work/host-input" \
+  >"$work/host.out" 2>&1 &
 host_pid=$!
 exec 3>"$work/host-input"
 

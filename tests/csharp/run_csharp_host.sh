@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Compiles the C# binding with the C# sample host (mono's mcs, warnings as errors), then runs the
+# sample host against ha-agent with the example agent script: every request, an order,
+# __ISOLATE__, a warning and a reconnect. Exits 77 (skipped) when mono is not installed, or when
+# the Linux library libvexilconn.so has not been built, saying so loudly.
+#   run_csharp_host.sh SOURCE_DIR BIN_DIR LIB_DIR WORK_DIR
+set -euo pipefail
+source=$1
+bin=$2
+lib=$3
+work=$4
+skip() {
+  echo "************************************************************************"
+  echo "SKIPPED: $*"
+  echo "************************************************************************"
+  exit 77
+}
+command -v mcs >/dev/null && command -v mono >/dev/null ||
+  skip "mono is not installed (packages mono-mcs, mono-runtime): the C# binding was not tested"
+
+mkdir -p "$work"
+mcs -warnaserror -warn:4 -out:"$work/sample-host-cs.exe" \
+  "$source/include/vexilconn/VexilConn.cs" "$source/tests/csharp/SampleHost.cs"
+echo "compiled the C# binding and sample host: $work/sample-host-cs.exe"
+
+library=$lib/libvexilconn.so
+[ -f "$library" ] ||
+  skip "$library is not built: the C# host compiled but did not run against ha-agent"
+export LD_LIBRARY_PATH=$lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
+# A library built with AddressSanitizer needs its runtime loaded before mono.
+asan=$(ldd "$library" | awk '/libasan/ { print $3 }')
+if [ -n "$asan" ]; then
+  export LD_PRELOAD=$asan ASAN_OPTIONS=detect_leaks=0
+fi
+bash "$source/tests/tools/sample_host_exchange.sh" "$bin" \
+  "$source/tools/ha-agent/examples/demo.script" - - "$work/sample-host-cs.exe" 127.0.0.157
