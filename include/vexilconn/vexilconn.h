@@ -14,8 +14,10 @@
 //   GCC with libstdc++ (C++17). A host built in the MSVC ABI (MSVC, clang-cl, clang
 //   --target=*-windows-msvc) cannot use it: that ABI orders overloaded virtual functions
 //   differently (CountsSink::SetCounts, RegionSink::AddRegion and RegionExtraSink::AddRegion reach
-//   the wrong slot), gives a virtual destructor one slot instead of two, and has its own
-//   std::vector. Such a host uses the C interface.
+//   the wrong slot: clang's MSVC ABI puts the array form of SetCounts in slot 0), gives a virtual
+//   destructor one slot instead of two, and has its own std::vector; Debian's clang in that ABI
+//   has no C++ library, so the C++ part does not even compile there. Such a host uses the C
+//   interface.
 //
 // Order of calls: load the library, VexilInitConn, VexilRunConn or VexilRunConnCallbacks, any
 // number of VexilSendWarningMsg and VexilGetStatus, VexilStopConn, unload. Every export may be

@@ -21,8 +21,9 @@ static_assert(sizeof(VexilHostCallbacks) == kHostCallbacksFirstSize,
 // the answer the header documents for it.
 class CallbackTableHost final : public HostCallback {
  public:
-  // Copies the first table.size bytes of table (at most the entries known here); the rest is
-  // null. table.size must be at least kHostCallbacksFirstSize. The context is borrowed.
+  // Copies the first table.size bytes of table (at most the entries known here); the entries
+  // beyond them are null. The export refuses a size below kHostCallbacksFirstSize before this
+  // runs. The context is borrowed.
   explicit CallbackTableHost(const VexilHostCallbacks& table);
   ~CallbackTableHost() = default;
 
