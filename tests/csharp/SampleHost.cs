@@ -58,7 +58,10 @@ sealed class SampleGame : IVexilHost {
     Say("regions: 3");
   }
 
+  StatList kept_;  // the list of the last statistics request, kept to show it is refused later
+
   public void OnStatRequest(StatList stats) {
+    kept_ = stats;
     stats.Add(1, 0, (uint)Players, MaxPlayers, 0, 0, "players");
     stats.Add(2, 0, (uint)Volatile.Read(ref ticks_), 0, 0, 0, "uptime seconds");
     stats.Add(3, 0, 16, 33, 0, 0, "map " + map_);
@@ -74,6 +77,12 @@ sealed class SampleGame : IVexilHost {
   }
 
   public bool OnStatRequestExtra(StatList stats) {
+    try {
+      kept_.Add(9, 9, 0, 0, 0, 0, "too late");
+      Say("a kept list was used after its call");
+    } catch (ObjectDisposedException) {
+      Say("a kept list is refused after its call");
+    }
     Say("extra statistics: none");
     return false;
   }

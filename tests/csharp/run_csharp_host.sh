@@ -32,5 +32,10 @@ asan=$(ldd "$library" | awk '/libasan/ { print $3 }')
 if [ -n "$asan" ]; then
   export LD_PRELOAD=$asan ASAN_OPTIONS=detect_leaks=0
 fi
+status=0
 bash "$source/tests/tools/sample_host_exchange.sh" "$bin" \
-  "$source/tools/ha-agent/examples/demo.script" - - "$work/sample-host-cs.exe" 127.0.0.157
+  "$source/tools/ha-agent/examples/demo.script" - - "$work/sample-host-cs.exe" 127.0.0.157 |
+  tee "$work/exchange.out" || status=$?
+[ "$status" -eq 0 ] || exit "$status"
+grep -q 'sample-host-cs: a kept list is refused after its call' "$work/exchange.out" ||
+  { echo "FAIL: a reply list kept past its call was not refused"; exit 1; }
