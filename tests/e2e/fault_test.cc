@@ -322,6 +322,49 @@ TEST_F(FaultTest, WarningStormAcrossAgentRestartsKeepsEachThreadsOrder) {
   EXPECT_LT(worst, 1000);
 }
 
+// A frame many times what the system takes in one send, read as fast as the agent can, then a
+// burst queued behind a reader that sleeps: the sending resumes by itself on every write
+// notification, so everything arrives, whole and in order, without a later message to push it.
+TEST_F(FaultTest, ALargeFrameAndABurstBehindASleepingReaderArriveWhole) {
+  constexpr unsigned kLargeBytes = 12000000;
+  constexpr unsigned kBurst = 1500;
+  tools::RunningAgent agent(
+      "127.0.0.38", {"expect Register 10000", "expect Warning 30000 code=7 ", "stall", "check 5",
+                     "wait 4000", "resume", "expect Warning 30000 code=1500 ", "quit"});
+  ASSERT_TRUE(agent.listening());
+  Start(L"127.0.0.38");
+  for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i) ::Sleep(10);
+  ASSERT_EQ(StatusConnected, connector_.GetStatus());
+  const std::string large(kLargeBytes, 'L');
+  ASSERT_EQ(kWarningQueued, connector_.SendWarningMsg(7, large.c_str(), "", 1, 1));
+  // The agent asks for a check once it has the large frame and has stopped reading.
+  for (int i = 0; i < 3000; ++i) {
+    {
+      std::lock_guard<std::mutex> guard(host_.mutex);
+      if (!host_.statuses.empty()) break;
+    }
+    ::Sleep(10);
+  }
+  const std::string text(4000, 'b');
+  for (unsigned code = 1; code <= kBurst; ++code) {
+    ASSERT_EQ(kWarningQueued,
+              connector_.SendWarningMsg(static_cast<int32_t>(code), text.c_str(), "", 2, code));
+  }
+  const std::string out = agent.Output();
+  ASSERT_EQ(tools::kExitOk, agent.Join()) << out.substr(0, 2000);
+  EXPECT_EQ(std::string::npos, out.find("malformed frame from the connector"));
+  EXPECT_NE(std::string::npos, out.find("code=7 text=\"" + large + "\""));
+  std::vector<unsigned> burst;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    unsigned thread = 0;
+    unsigned seq = 0;
+    if (WarningIds(line, &thread, &seq) && thread == 2) burst.push_back(seq);
+  }
+  ASSERT_EQ(kBurst, burst.size());
+  for (unsigned i = 0; i < kBurst; ++i) ASSERT_EQ(i + 1, burst[i]);
+}
+
 // Stop returns promptly from every state the worker can be in.
 TEST_F(FaultTest, StopReturnsFromEveryState) {
   const auto timed_stop = [](AgentConnector* connector) {
