@@ -154,7 +154,11 @@ StreamBufferedSocket* SocketHandler::DetachSocket() {
 
 int SocketHandler::ReportSocketError(StreamBufferedSocket* socket, int event, int error) {
   error_reported_ = true;
-  return OnSocketError(socket, event, error);
+  const int result = OnSocketError(socket, event, error);
+  // A dispatch nested in the notification (the connector's reconnect waits for its connect event)
+  // clears the mark; this one must still end here.
+  error_reported_ = true;
+  return result;
 }
 
 int SocketHandler::ReportIfError(StreamBufferedSocket* socket, int event, int error) {
