@@ -15,11 +15,13 @@
 #include <thread>
 #include <vector>
 
+#include "e2e/full_listen_queue.h"
 #include "e2e/process_figures.h"
 #include "e2e/warning_storm.h"
 #include "host/agent_connector.h"
 #include "host/file_bytes.h"
 #include "net/socket_service.h"
+#include "orvel/frame.h"
 #include "sync/win32.h"
 #include "tools/running_agent.h"
 
@@ -365,6 +367,28 @@ TEST_F(FaultTest, ALargeFrameAndABurstBehindASleepingReaderArriveWhole) {
   for (unsigned i = 0; i < kBurst; ++i) ASSERT_EQ(i + 1, burst[i]);
 }
 
+// The agent, like our own reader, takes a frame of at most kMaxFrameLength bytes: a warning that
+// fills one exactly arrives; one byte more is refused at the call, with its size in the log.
+TEST_F(FaultTest, AWarningAtTheFrameLimitArrivesAndOneByteMoreIsRefused) {
+  tools::RunningAgent agent("127.0.0.45",
+                            {"expect Register 10000", "expect Warning 30000 code=2 ", "quit"});
+  ASSERT_TRUE(agent.listening());
+  Start(L"127.0.0.45");
+  for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i) ::Sleep(10);
+  ASSERT_EQ(StatusConnected, connector_.GetStatus());
+  BufferPtr empty;
+  ASSERT_TRUE(WriteFrame(empty, ConnectorMsg(ConnectorTag::kWarning, Warning())));
+  const std::string fits(kMaxFrameLength - empty.Size(), 'f');
+  const std::string over = fits + "o";
+  EXPECT_EQ(kWarningNotConnected, connector_.SendWarningMsg(1, over.c_str(), "", 0, 0));
+  EXPECT_EQ(kWarningQueued, connector_.SendWarningMsg(2, fits.c_str(), "", 0, 0));
+  ASSERT_EQ(tools::kExitOk, agent.Join()) << agent.Output().substr(0, 2000);
+  EXPECT_EQ(std::string::npos, agent.Output().find("malformed frame from the connector"));
+  EXPECT_EQ(std::string::npos, agent.Output().find("code=1 "));
+  const std::string log = testing::FileBytes(log_.path());
+  EXPECT_NE(std::string::npos, log.find(std::to_string(kMaxFrameLength + 1) + " bytes")) << log;
+}
+
 // Stop returns promptly from every state the worker can be in.
 TEST_F(FaultTest, StopReturnsFromEveryState) {
   const auto timed_stop = [](AgentConnector* connector) {
@@ -384,6 +408,26 @@ TEST_F(FaultTest, StopReturnsFromEveryState) {
     AgentConnector waiting(&log_, ConnectorTiming{5000, 8990});
     ASSERT_EQ(kRunStarted, waiting.RunConn(&host_));
     EXPECT_TRUE(timed_stop(&waiting));
+  }
+  {
+    // A connect the system takes long to give up on: the agent's listen queue is full, so its
+    // further connection requests are dropped unanswered.
+    testing::FullListenQueue full("127.0.0.39");
+    ASSERT_TRUE(full.full());
+    AgentConnector stuck(&log_, ConnectorTiming{50, 8990});
+    Init(&stuck, L"127.0.0.39");
+    ASSERT_EQ(kRunStarted, stuck.RunConn(&host_));
+    ::Sleep(1000);
+    EXPECT_EQ(StatusConnecting, stuck.GetStatus());
+    EXPECT_TRUE(timed_stop(&stuck));
+  }
+  {
+    // A name: looked up off the worker (a label longer than 63 characters fails without a query).
+    AgentConnector named(&log_, ConnectorTiming{50, 8990});
+    Init(&named, (std::wstring(70, L'n') + L".invalid").c_str());
+    ASSERT_EQ(kRunStarted, named.RunConn(&host_));
+    ::Sleep(300);
+    EXPECT_TRUE(timed_stop(&named));
   }
   // Connected with replies queued behind a stalled agent, then connected and idle.
   tools::RunningAgent agent("127.0.0.36", {"expect Register 10000", "stall", "flood 3000",
