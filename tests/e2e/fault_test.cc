@@ -338,6 +338,7 @@ TEST_F(FaultTest, ALargeFrameAndABurstBehindASleepingReaderArriveWhole) {
   for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i) ::Sleep(10);
   ASSERT_EQ(StatusConnected, connector_.GetStatus());
   const std::string large(kLargeBytes, 'L');
+  const auto large_sent = Clock::now();
   ASSERT_EQ(kWarningQueued, connector_.SendWarningMsg(7, large.c_str(), "", 1, 1));
   // The agent asks for a check once it has the large frame and has stopped reading.
   for (int i = 0; i < 3000; ++i) {
@@ -347,12 +348,20 @@ TEST_F(FaultTest, ALargeFrameAndABurstBehindASleepingReaderArriveWhole) {
     }
     ::Sleep(10);
   }
+  const auto large_took = std::chrono::duration_cast<milliseconds>(Clock::now() - large_sent);
   const std::string text(4000, 'b');
   for (unsigned code = 1; code <= kBurst; ++code) {
     ASSERT_EQ(kWarningQueued,
               connector_.SendWarningMsg(static_cast<int32_t>(code), text.c_str(), "", 2, code));
   }
+  const auto burst_queued = Clock::now();
   const std::string out = agent.Output();
+  const auto burst_took = std::chrono::duration_cast<milliseconds>(Clock::now() - burst_queued);
+  std::printf(
+      "large frame: %u bytes read by the agent within %lld ms; burst: %u x %zu bytes "
+      "behind a 4000 ms sleep, all read %lld ms after the last call\n",
+      kLargeBytes, static_cast<long long>(large_took.count()), kBurst, text.size(),
+      static_cast<long long>(burst_took.count()));
   ASSERT_EQ(tools::kExitOk, agent.Join()) << out.substr(0, 2000);
   EXPECT_EQ(std::string::npos, out.find("malformed frame from the connector"));
   EXPECT_NE(std::string::npos, out.find("code=7 text=\"" + large + "\""));
@@ -392,8 +401,13 @@ TEST_F(FaultTest, AWarningAtTheFrameLimitArrivesAndOneByteMoreIsRefused) {
 // Stop returns promptly from every state the worker can be in.
 TEST_F(FaultTest, StopReturnsFromEveryState) {
   const auto timed_stop = [](AgentConnector* connector) {
+    const auto start = Clock::now();
     auto stop = std::async(std::launch::async, [connector] { connector->StopConn(); });
-    return stop.wait_for(seconds(1)) == std::future_status::ready;
+    const bool prompt = stop.wait_for(seconds(1)) == std::future_status::ready;
+    std::printf("stop took %lld ms\n",
+                static_cast<long long>(
+                    std::chrono::duration_cast<milliseconds>(Clock::now() - start).count()));
+    return prompt;
   };
   {
     // Agent refusing: nothing listens on this address.
