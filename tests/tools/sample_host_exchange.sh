@@ -2,16 +2,24 @@
 # The sample host under Wine meets every expectation of the example agent script run by
 # ha-agent.exe: registration, each request answered, the GSID change, a warning, the reconnect
 # with a new Register, and a clean stop at the end of its input.
-#   sample_host_exchange.sh BIN_DIR SCRIPT WINE_RUN PREFIX [HOST [ADDRESS]]
-# HOST is the host program in BIN_DIR (sample-host.exe unless given); ADDRESS the agent's. With
-# WINE_RUN "-" both run natively: BIN_DIR/ha-agent, and HOST directly or, for a .exe, with mono.
+#   sample_host_exchange.sh [--host HOST] [--address ADDRESS] BIN_DIR SCRIPT WINE_RUN PREFIX
+# HOST is the host program in BIN_DIR (sample-host.exe unless given); ADDRESS the agent's
+# (127.0.0.79 unless given). With WINE_RUN "-" both run natively: BIN_DIR/ha-agent, and HOST
+# directly or, for a .exe, with mono.
 set -euo pipefail
+host=sample-host.exe
+address=127.0.0.79
+while [ $# -gt 0 ]; do
+  case $1 in
+    --host) host=$2; shift 2 ;;
+    --address) address=$2; shift 2 ;;
+    *) break ;;
+  esac
+done
 bin=$1
 script=$2
 wine_run=$3
 prefix=$4
-host=${5:-sample-host.exe}
-address=${6:-127.0.0.79}
 if [ "$wine_run" = - ]; then
   agent=./ha-agent
   agent_script=$script
