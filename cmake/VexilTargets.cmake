@@ -31,4 +31,9 @@ function(vexil_test name)
   if(ARG_RUN_SERIAL)
     set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
   endif()
+  if(NOT VEXIL_WINDOWS)
+    # The connector's log files of a native test run land in the build tree.
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT
+                         "VEXILCONN_LOG_DIR=${CMAKE_BINARY_DIR}/test-logs")
+  endif()
 endfunction()

@@ -1,15 +1,16 @@
-// VexilConn.dll: the interface a game server (the host) compiles against.
+// VexilConn.dll (Windows) and libvexilconn.so (Linux): the interface a game server (the host)
+// compiles against.
 //
-// Toolchain: build the host with the same compiler as the library, MinGW-w64 i686 GCC (C++17).
-// HostCallback and the sinks are C++ virtual-table interfaces; their object layout, the order of
-// their virtual operations, the member-call convention and the layout of std::vector are those of
-// that compiler and its libstdc++. A host built with another compiler will crash on the first
-// callback.
+// Toolchain: build the host with the same compiler as the library: on Windows MinGW-w64 GCC
+// (C++17); on Linux GCC or Clang with libstdc++ (the Itanium C++ ABI). HostCallback and the sinks
+// are C++ virtual-table interfaces; their object layout, the order of their virtual operations, the
+// member-call convention and the layout of std::vector are those of that compiler family and its
+// libstdc++. A host built with another will crash on the first callback.
 //
 // Order of calls: load the library, VexilInitConn, VexilRunConn, any number of
 // VexilSendWarningMsg and VexilGetStatus, VexilStopConn, unload. Every export may be called from
 // any host thread. Strings handed to or from the host are NUL-terminated and, when narrow, in the
-// system ANSI code page.
+// system ANSI code page (Windows) or UTF-8 (Linux, where wchar_t holds UTF-32).
 #ifndef VEXILCONN_VEXILCONN_H_
 #define VEXILCONN_VEXILCONN_H_
 
@@ -35,7 +36,13 @@ enum ConnStatus : int32_t {
 
 // The structured exception (flags 0, no arguments) that a broken precondition of a call raises in
 // the calling thread, for example a null callback. Nothing in the library handles it, and no lock
-// of the library is held when it is raised.
+// of the library is held when it is raised. A handler that continues execution gets the defined
+// fallback of the call (its documented result).
+// Linux: the check is the signal SIGTRAP, queued to the calling thread with si_code SI_QUEUE and
+// si_value.sival_int holding this code. A host that installs a SIGTRAP handler (or sets it to
+// SIG_IGN) observes the check; when its handler returns, the call goes on with the same fallback.
+// A host that leaves SIGTRAP at its default action gets the line
+// "VexilConn: internal check 0xE0000001 failed" on the standard error and the process aborts.
 constexpr uint32_t kInternalCheckCode = 0xE0000001u;
 
 // Result codes of VexilInitConn.

@@ -8,11 +8,10 @@
 #include "log/process_info.h"
 #include "net/transfer.h"
 #include "orvel/frame.h"
-#include "sync/begin_thread.h"
 #include "sync/check.h"
 #include "sync/code_page.h"
-#include "sync/handle_set.h"
 #include "sync/last_error.h"
+#include "sync/ordered_wait.h"
 #include "sync/scoped_lock.h"
 
 namespace vexil {
@@ -21,8 +20,7 @@ namespace {
 static_assert(std::atomic<int32_t>::is_always_lock_free,
               "VexilGetStatus must read the status without a lock");
 
-constexpr long kAllNetworkEvents = 1023;
-const BOOL kNoDelay = TRUE;
+const int kNoDelay = 1;
 // What one connection may hold unsent while the agent does not read. Beyond it the connection is
 // dropped and made again, visibly (log line, status 1 then 5), rather than growing without bound
 // or losing frames quietly. A list that holds nothing takes any single frame.
@@ -43,8 +41,7 @@ ConnectorMsg MakeRegister(int32_t gsid, uint16_t port) {
   nsap.port = port;
   body.nsapList.push_back(nsap);
   body.reserved = 0;
-  const std::wstring path = ExecutablePath();
-  body.exeName = WideToNarrow(ExecutableBaseName(path));
+  body.exeName = WideToNarrow(RegisteredExecutableName(ExecutablePath()));
   return ConnectorMsg(ConnectorTag::kRegister, std::move(body));
 }
 
@@ -52,8 +49,8 @@ ConnectorMsg MakeRegister(int32_t gsid, uint16_t port) {
 
 AgentConnector::AgentConnector(ConnLog* log, ConnectorTiming timing)
     : status_(StatusIdle),
-      send_event_(std::make_unique<Event>(0, 1, nullptr, nullptr)),
-      stop_event_(std::make_unique<Event>(0, 1, nullptr, nullptr)),
+      send_event_(std::make_unique<SignalEvent>()),
+      stop_event_(std::make_unique<SignalEvent>()),
       log_(log),
       timing_(timing) {}
 
@@ -110,13 +107,11 @@ int AgentConnector::RunConn(HostCallback* callback) {
   // Set here rather than by the worker, so that a second RunConn taking the lock before the
   // worker runs sees a running connector.
   SetStatus(StatusConnecting);
-  const uintptr_t handle = BeginThread(nullptr, 0, &WorkerMain, this, 0, nullptr);
-  if (handle == 0 || handle == static_cast<uintptr_t>(-1)) {
+  if (!worker_.Start(&WorkerMain, this)) {
     SetStatus(static_cast<ConnStatus>(status));
     callback_ = nullptr;
     return kRunThreadFailed;
   }
-  worker_ = std::make_unique<ThreadHandle>(reinterpret_cast<void*>(handle));
   return kRunStarted;
 }
 
@@ -131,9 +126,8 @@ void AgentConnector::StopConn() {
   }
   // Waited for without the lock: the worker takes it for status changes and queueing. Only this
   // call touches worker_ and the events now that stopped_ is set.
-  if (worker_) worker_->Wait(kInfinite);
+  worker_.Join();
   ScopedLock<AgentConnector> guard(this, true);
-  worker_.reset();
   DestroyAttachedSocket();
   send_queue_.Clear();
   send_event_.reset();
@@ -162,15 +156,14 @@ ConnSettings AgentConnector::settings() {
   return settings_;
 }
 
-unsigned __stdcall AgentConnector::WorkerMain(void* argument) {
+void AgentConnector::WorkerMain(void* argument) {
   if (argument == nullptr) {
     CheckFailed();
-    return 0;
+    return;
   }
   AgentConnector* connector = static_cast<AgentConnector*>(argument);
   t_worker_of = connector;
-  connector->ConnectLoop();
-  return connector->EventLoop();
+  if (connector->ConnectLoop()) connector->EventLoop();
 }
 
 bool AgentConnector::ConnectLoop() {
@@ -180,7 +173,7 @@ bool AgentConnector::ConnectLoop() {
   }
   // The lock is not held while waiting or connecting, so host threads never wait behind a
   // reconnect.
-  while (stop_event_->Wait(timing_.retry_delay_ms) != kWaitObject0) {
+  while (!stop_event_->Wait(timing_.retry_delay_ms)) {
     if (ConnectOnce()) return true;
   }
   return false;
@@ -190,7 +183,7 @@ bool AgentConnector::ConnectOnce() {
   ConnSettings settings = this->settings();
   auto socket = std::make_unique<StreamBufferedSocket>();
   // A failed create shows as a failed connect.
-  socket->Create(0, SOCK_STREAM, L"");
+  socket->Create(0, kStreamSocket, L"");
   const std::wstring address = AgentAddress(settings.haip);
   const int connected = socket->Connect(address, timing_.agent_port);
   const uint32_t connect_error = LastErrorCode();
@@ -222,20 +215,20 @@ bool AgentConnector::ConnectOnce() {
   socket.release();  // the handler owns it now
   // Small replies and warnings leave at once rather than waiting for the agent's acknowledgement
   // of the previous segment. A failure only costs latency.
-  AttachedSocket()->SetOption(TCP_NODELAY, &kNoDelay, sizeof(kNoDelay), IPPROTO_TCP);
+  AttachedSocket()->SetOption(kTcpNoDelay, &kNoDelay, sizeof(kNoDelay), kTcpLevel);
   SetStatus(StatusConnected);
   return true;
 }
 
-unsigned AgentConnector::EventLoop() {
-  HandleSet handles;
-  handles.Add(stop_event_->GetHandle());
-  handles.Add(NetworkEvent().GetHandle());
-  handles.Add(send_event_->GetHandle());
+void AgentConnector::EventLoop() {
   for (;;) {
-    switch (handles.Wait(0, kInfinite)) {
+    // Built anew each round: on POSIX the connection's source changes with the socket attached and
+    // with whether it holds unsent bytes.
+    const WaitSource sources[] = {stop_event_->Source(), NetworkWaitSource(),
+                                  send_event_->Source()};
+    switch (WaitForFirst(sources, 3, kInfinite)) {
       case kWaitObject0:
-        return 0;
+        return;
       case kWaitObject0 + 1:
         // The enumeration resets the network event. The replies this dispatch queued leave
         // after it, in one send, without a detour through the send event.
@@ -249,7 +242,7 @@ unsigned AgentConnector::EventLoop() {
         break;
       default:
         CheckFailed();
-        return 0;
+        return;
     }
   }
 }
@@ -278,7 +271,7 @@ void AgentConnector::SendQueued() {
       std::wprintf(L"Outgoing limit reached : %u bytes unsent, connection dropped \n",
                    static_cast<unsigned>(unsent));
       // The agent has stopped reading: this connection, and the rest of the batch, is lost.
-      OnSocketError(socket, FD_WRITE, WSAENOBUFS);
+      OnSocketError(socket, kNetWrite, kSocketErrorNoBuffers);
       return;
     }
     socket->Queue(*buffer);

@@ -1,6 +1,5 @@
 // The one connector object per process: its lock, status and settings, the worker thread that
 // connects to the HA agent and serves it, and the outgoing queue. Every export forwards to it.
-// Windows build only.
 #ifndef VEXIL_HOST_AGENT_CONNECTOR_H_
 #define VEXIL_HOST_AGENT_CONNECTOR_H_
 
@@ -14,9 +13,9 @@
 #include "log/conn_log.h"
 #include "net/socket_handler.h"
 #include "sync/critical_section.h"
-#include "sync/event.h"
-#include "sync/kernel_object.h"
 #include "sync/lockable.h"
+#include "sync/signal_event.h"
+#include "sync/worker_thread.h"
 #include "vexilconn/vexilconn.h"
 
 namespace vexil {
@@ -25,12 +24,6 @@ namespace vexil {
 struct ConnectorTiming {
   uint32_t retry_delay_ms = 5000;  // the wait on StopEvent before every connect attempt
   uint16_t agent_port = 8990;
-};
-
-// Owns the worker thread's handle and closes it when destroyed.
-class ThreadHandle final : public KernelObject {
- public:
-  explicit ThreadHandle(void* handle) { set_handle(handle); }
 };
 
 class AgentConnector : public SocketHandler, public Lockable, private RequestContext {
@@ -76,11 +69,11 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   ConnSettings settings();
 
  private:
-  static unsigned __stdcall WorkerMain(void* connector);
+  static void WorkerMain(void* connector);
   // Waits, connects, registers and attaches until registered (true) or stopped (false).
   bool ConnectLoop();
-  // Serves the three events until StopEvent; returns 0.
-  unsigned EventLoop();
+  // Serves the three events until StopEvent.
+  void EventLoop();
   // One attempt: true once registered and attached (status 2), else false with the failure logged.
   bool ConnectOnce();
   // Takes every queued buffer and sends them to the attached socket in as few system calls as
@@ -100,11 +93,11 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   std::atomic<int32_t> status_;
   // Both manual-reset; created in the constructor and closed by StopConn, after which nothing
   // uses them (stopped_). Guarded by lock_ except for the worker's waits, which StopConn outlives.
-  std::unique_ptr<Event> send_event_;
-  std::unique_ptr<Event> stop_event_;
-  std::unique_ptr<ThreadHandle> worker_;  // Guarded by lock_.
-  ConnSettings settings_;                 // Guarded by lock_.
-  HostCallback* callback_ = nullptr;      // Borrowed from the host; set before the worker runs.
+  std::unique_ptr<SignalEvent> send_event_;
+  std::unique_ptr<SignalEvent> stop_event_;
+  WorkerThread worker_;               // Guarded by lock_.
+  ConnSettings settings_;             // Guarded by lock_.
+  HostCallback* callback_ = nullptr;  // Borrowed from the host; set before the worker runs.
   SendQueue send_queue_;
   ConnLog* log_;
   const ConnectorTiming timing_;

@@ -1,5 +1,6 @@
 #include "net/socket_handler.h"
 
+#include "net/native_socket.h"
 #include "net/socket_service.h"
 #include "orvel/frame.h"
 #include "sync/check.h"
@@ -8,6 +9,11 @@
 namespace vexil {
 
 namespace {
+
+// Only bytes waiting to leave make room to write worth waking for.
+bool WantsWrite(const StreamBufferedSocket* socket) {
+  return socket != nullptr && socket->UnsentBytes() > 0;
+}
 
 // The send queue is flushed twice per writability notification: the second pass catches what the
 // system accepted while the first was being handled. The receive needs no second pass: it reads
@@ -19,10 +25,15 @@ constexpr int kSendPasses = 2;
 void EventSelector::OnSignaled() {}
 
 int EventSelector::EventSelect(SOCKET handle, long mask) {
-  return ::WSAEventSelect(handle, event_.GetHandle(), mask) == 0 ? 1 : 0;
+  return SelectNetworkEvents(handle, event_, mask);
 }
 
 SocketHandler::~SocketHandler() = default;
+
+WaitSource SocketHandler::NetworkWaitSource() const {
+  const SOCKET handle = SocketHandle(attached_.get());
+  return vexil::NetworkWaitSource(handle, NetworkEvent(), WantsWrite(attached_.get()));
+}
 
 void SocketHandler::OnSignaled() {
   if (attached_ != nullptr) HandleNetworkEvents(attached_.get());
@@ -34,15 +45,14 @@ void SocketHandler::HandleNetworkEvents(StreamBufferedSocket* socket) {
     CheckFailed();
     return;
   }
-  WSANETWORKEVENTS wsaEvents = {};
-  // Given the event, the enumeration resets it in the same request: no separate reset before it.
-  if (::WSAEnumNetworkEvents(handle, NetworkEvent().GetHandle(), &wsaEvents) != 0) return;
-  for (int index = 0; index < FD_MAX_EVENTS; ++index) {
+  NetworkEventReport report;
+  if (!EnumerateNetworkEvents(handle, &NetworkEvent(), WantsWrite(socket), &report)) return;
+  for (int index = 0; index < kNetworkEventCount; ++index) {
     const int bit = 1 << index;
-    if ((wsaEvents.lNetworkEvents & bit) == 0) continue;
+    if ((report.events & bit) == 0) continue;
     error_reported_ = false;
     // After an error notification the socket may be gone: read nothing more from it.
-    if (!HandleEvent(socket, bit, wsaEvents.iErrorCode[index]) || error_reported_) return;
+    if (!HandleEvent(socket, bit, report.errors[index]) || error_reported_) return;
   }
 }
 
@@ -50,25 +60,25 @@ int SocketHandler::HandleEvent(StreamBufferedSocket* socket, int event, int erro
   switch (event) {
     case 0:
       return 1;
-    case FD_READ:
+    case kNetRead:
       return OnRead(socket, error);
-    case FD_WRITE:
+    case kNetWrite:
       return OnWrite(socket, error);
-    case FD_OOB:
+    case kNetOutOfBand:
       return OnOutOfBand(socket, error);
-    case FD_ACCEPT:
+    case kNetAccept:
       return OnAccept(socket, error);
-    case FD_CONNECT:
+    case kNetConnect:
       return OnConnect(socket, error);
-    case FD_CLOSE:
+    case kNetClose:
       return OnClose(socket, error);
-    case FD_QOS:
+    case kNetQos:
       return OnQos(socket, error);
-    case FD_GROUP_QOS:
+    case kNetGroupQos:
       return OnGroupQos(socket, error);
-    case FD_ROUTING_INTERFACE_CHANGE:
+    case kNetRoutingInterfaceChange:
       return OnRoutingInterfaceChange(socket, error);
-    case FD_ADDRESS_LIST_CHANGE:
+    case kNetAddressListChange:
       return OnAddressListChange(socket, error);
     default:
       CheckFailed();
@@ -77,44 +87,45 @@ int SocketHandler::HandleEvent(StreamBufferedSocket* socket, int event, int erro
 }
 
 int SocketHandler::OnRead(StreamBufferedSocket* socket, int error) {
-  if (error != 0) return ReportSocketError(socket, FD_READ, error);
-  if (!socket->OnRead(0)) return ReportSocketError(socket, FD_READ, ::WSAGetLastError());
+  if (error != 0) return ReportSocketError(socket, kNetRead, error);
+  if (!socket->OnRead(0))
+    return ReportSocketError(socket, kNetRead, static_cast<int>(LastErrorCode()));
   return DeliverFrames(socket);
 }
 
 int SocketHandler::OnWrite(StreamBufferedSocket* socket, int error) {
-  if (error != 0) return ReportSocketError(socket, FD_WRITE, error);
+  if (error != 0) return ReportSocketError(socket, kNetWrite, error);
   for (int pass = 0; pass < kSendPasses; ++pass) {
     if (!socket->OnWrite(0)) {
-      return ReportSocketError(socket, FD_WRITE, ::WSAGetLastError());
+      return ReportSocketError(socket, kNetWrite, static_cast<int>(LastErrorCode()));
     }
   }
   return 1;
 }
 
 int SocketHandler::OnOutOfBand(StreamBufferedSocket* socket, int error) {
-  return ReportIfError(socket, FD_OOB, error);
+  return ReportIfError(socket, kNetOutOfBand, error);
 }
 int SocketHandler::OnAccept(StreamBufferedSocket* socket, int error) {
-  return ReportIfError(socket, FD_ACCEPT, error);
+  return ReportIfError(socket, kNetAccept, error);
 }
 int SocketHandler::OnConnect(StreamBufferedSocket* socket, int error) {
-  return ReportIfError(socket, FD_CONNECT, error);
+  return ReportIfError(socket, kNetConnect, error);
 }
 int SocketHandler::OnClose(StreamBufferedSocket* socket, int error) {
-  return ReportSocketError(socket, FD_CLOSE, error);
+  return ReportSocketError(socket, kNetClose, error);
 }
 int SocketHandler::OnQos(StreamBufferedSocket* socket, int error) {
-  return ReportIfError(socket, FD_QOS, error);
+  return ReportIfError(socket, kNetQos, error);
 }
 int SocketHandler::OnGroupQos(StreamBufferedSocket* socket, int error) {
-  return ReportIfError(socket, FD_GROUP_QOS, error);
+  return ReportIfError(socket, kNetGroupQos, error);
 }
 int SocketHandler::OnRoutingInterfaceChange(StreamBufferedSocket* socket, int error) {
-  return ReportIfError(socket, FD_ROUTING_INTERFACE_CHANGE, error);
+  return ReportIfError(socket, kNetRoutingInterfaceChange, error);
 }
 int SocketHandler::OnAddressListChange(StreamBufferedSocket* socket, int error) {
-  return ReportIfError(socket, FD_ADDRESS_LIST_CHANGE, error);
+  return ReportIfError(socket, kNetAddressListChange, error);
 }
 
 int SocketHandler::OnSocketError(StreamBufferedSocket*, int, int) { return 0; }
@@ -151,7 +162,7 @@ int SocketHandler::DeliverFrames(StreamBufferedSocket* socket) {
     if (!ReadFrame(msg, buffer)) {
       const uint32_t error = LastErrorCode();
       if (error == kErrorIncompleteFrame) return 1;
-      return ReportSocketError(socket, FD_READ, static_cast<int>(error));
+      return ReportSocketError(socket, kNetRead, static_cast<int>(error));
     }
     if (!OnAgentMessage(socket, msg)) return 0;
   }

@@ -1,13 +1,24 @@
 #!/usr/bin/env bash
-# The sample host under Wine meets every expectation of the example agent script run by
-# ha-agent.exe: registration, each request answered, the GSID change, a warning, the reconnect
-# with a new Register, and a clean stop at the end of its input.
-#   sample_host_exchange.sh BIN_DIR SCRIPT WINE_RUN PREFIX
+# The sample host meets every expectation of the example agent script run by ha-agent:
+# registration, each request answered, the GSID change, a warning, the reconnect with a new
+# Register, and a clean stop at the end of its input. With WINE_RUN and PREFIX both programs are
+# the Windows build's, run under Wine; without them, the Linux build's, run natively.
+#   sample_host_exchange.sh BIN_DIR SCRIPT [WINE_RUN PREFIX]
 set -euo pipefail
 bin=$1
 script=$2
-wine_run=$3
-prefix=$4
+wine_run=${3:-}
+prefix=${4:-}
+if [ -n "$wine_run" ]; then
+  # Wine reaches the Unix file system through drive Z:.
+  run=("$wine_run" --prefix "$prefix")
+  suffix=.exe
+  script_path="Z:$script"
+else
+  run=()
+  suffix=
+  script_path=$script
+fi
 address=127.0.0.79
 work=$(mktemp -d)
 agent_pid=
@@ -21,12 +32,11 @@ cleanup() {
 trap cleanup EXIT
 cd "$bin"
 
-# Wine reaches the Unix file system through drive Z:.
-"$wine_run" --prefix "$prefix" ha-agent.exe --listen "$address" --script "Z:$script" \
+"${run[@]}" "./ha-agent$suffix" --listen "$address" --script "$script_path" \
   </dev/null >"$work/agent.out" 2>&1 &
 agent_pid=$!
 mkfifo "$work/host-input"
-"$wine_run" --prefix "$prefix" sample-host.exe -GSID:7 -HAPORT:8990 "-HAIP:$address" \
+"${run[@]}" "./sample-host$suffix" -GSID:7 -HAPORT:8990 "-HAIP:$address" \
   --run-seconds 100 <"$work/host-input" >"$work/host.out" 2>&1 &
 host_pid=$!
 exec 3>"$work/host-input"
