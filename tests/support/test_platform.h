@@ -7,7 +7,11 @@
 #ifdef _WIN32
 #include <winsock2.h>  // before <windows.h>
 #include <windows.h>
+
+// After <windows.h>.
+#include <tlhelp32.h>
 #else
+#include <dirent.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -23,6 +27,19 @@ namespace vexil::testing {
 
 inline uint32_t TestProcessId() { return ::GetCurrentProcessId(); }
 inline void RemoveFile(const wchar_t* path) { ::DeleteFileW(path); }
+// The threads of this process.
+inline int ThreadCount() {
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL more = ::Thread32First(snapshot, &entry); more;
+       more = ::Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++count;
+  }
+  ::CloseHandle(snapshot);
+  return count;
+}
 inline FILE* OpenFile(const wchar_t* path, const wchar_t* mode) { return ::_wfopen(path, mode); }
 // The folder for a test's own files, with a trailing separator.
 inline std::wstring TempDirectory() {
@@ -59,6 +76,16 @@ inline std::string NarrowPath(const wchar_t* path) {
 
 inline uint32_t TestProcessId() { return static_cast<uint32_t>(::getpid()); }
 inline void RemoveFile(const wchar_t* path) { std::remove(NarrowPath(path).c_str()); }
+inline int ThreadCount() {
+  int count = 0;
+  if (DIR* tasks = ::opendir("/proc/self/task")) {
+    while (const dirent* entry = ::readdir(tasks)) {
+      if (entry->d_name[0] != '.') ++count;
+    }
+    ::closedir(tasks);
+  }
+  return count;
+}
 inline FILE* OpenFile(const wchar_t* path, const wchar_t* mode) {
   return std::fopen(NarrowPath(path).c_str(), NarrowPath(mode).c_str());
 }
