@@ -235,7 +235,10 @@ int Socket::Connect(const std::wstring& host, uint16_t port) {
 }
 
 int Socket::ConnectAddress(const sockaddr* sockAddr, int length) {
-  return ::connect(handle_, sockAddr, length) == 0 ? 1 : 0;
+  if (::connect(handle_, sockAddr, length) != 0) return 0;
+  // A success reads as error 0 on both platforms: POSIX leaves errno as it was.
+  SetLastErrorCode(0);
+  return 1;
 }
 
 int Socket::GetPeerName(std::string& address, uint16_t& port) {

@@ -268,6 +268,8 @@ TEST_F(WorkerTest, ReconnectsWithAFreshRegisterAndNoStaleReplies) {
   EXPECT_EQ("CheckReply(value=4, gsid=31)", agent_.NextFrame());
   const std::string log = testing::FileBytes(log_.path());
   EXPECT_NE(std::string::npos, log.find(" Event: ")) << log;
+  // A connect that succeeded logs error 0, not whatever the thread's last error held before it.
+  EXPECT_NE(std::string::npos, log.find("Error code : 0 Connect IP: 127.0.0.1 ")) << log;
 }
 
 TEST_F(WorkerTest, MalformedFrameEndsTheConnection) {
