@@ -10,6 +10,17 @@ namespace {
 vexil::ConnLog g_conn_log;
 vexil::AgentConnector g_connector(&g_conn_log);
 
+#ifndef _WIN32
+// POSIX: a host that unloads the library (dlclose) or exits without VexilStopConn would leave the
+// worker running into the objects above as they are destroyed, and into unmapped code. Destroyed
+// before them, this stops the worker and waits for it to end, as VexilStopConn does. (Windows
+// ends the process's other threads before a library's destructors run at exit, and a wait there
+// would hold the loader lock.)
+struct StopAtUnload {
+  ~StopAtUnload() { g_connector.StopConn(); }
+} g_stop_at_unload;
+#endif
+
 }  // namespace
 
 extern "C" {

@@ -147,6 +147,44 @@ TEST(DllStorm, EveryQueuedWarningArrivesOnceInItsThreadsOrder) {
   EXPECT_LT(storm.longest_ms, 1000);
 }
 
+#ifndef _WIN32
+// Linux: a host that unloads or exits without VexilStopConn. The library stops and joins its worker
+// before its objects go: no crash, and no thread of the library left behind.
+TEST(DllUnload, WithoutStopWhileConnectedLeavesNoThread) {
+  AgreeingHost host;
+  vexil::tools::RunningAgent agent("127.0.0.45", {"expect Register 15000", "wait 1000", "quit"});
+  const int threads_before = ThreadCount();
+  Library library;
+  ASSERT_TRUE(StartLibrary(library, L"127.0.0.45", &host));
+  ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnected, 15000));
+  auto unload = std::async(std::launch::async, [&library] { library.Unload(); });
+  ASSERT_EQ(std::future_status::ready, unload.wait_for(seconds(5)));
+  unload.get();
+  for (int i = 0; i < 100 && ThreadCount() > threads_before; ++i) {
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  EXPECT_EQ(threads_before, ThreadCount());
+  // The agent closes the connection a second later: a worker left behind would wake into code
+  // that is no longer mapped.
+  agent.Join();
+  std::this_thread::sleep_for(milliseconds(200));
+}
+
+TEST(DllUnloadDeathTest, ExitWithoutStopEndsCleanly) {
+  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+  EXPECT_EXIT(
+      {
+        AgreeingHost host;
+        vexil::tools::RunningAgent agent("127.0.0.46", {"expect Register 15000", "wait 3000"});
+        static Library library;
+        if (!StartLibrary(library, L"127.0.0.46", &host)) std::_Exit(2);
+        if (!WaitForStatus(library, vexil::StatusConnected, 15000)) std::_Exit(3);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+#endif
+
 // 30 agent restarts through the library with its own 5 s retry delay (about three minutes).
 TEST(DllLong, ThirtyRestartsKeepHandlesAndMemoryFlat) {
   constexpr int kRestarts = 30;

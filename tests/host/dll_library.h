@@ -51,8 +51,10 @@ class Library {
   Library()
       : module_(::LoadLibraryExW((ProgramDirectory() + L"VexilConn.dll").c_str(), nullptr,
                                  LOAD_WITH_ALTERED_SEARCH_PATH)) {}
-  ~Library() {
+  // Unloads now; later calls do nothing.
+  void Unload() {
     if (module_ != nullptr) ::FreeLibrary(module_);
+    module_ = nullptr;
   }
   void* Find(const char* name) const {
     return reinterpret_cast<void*>(::GetProcAddress(module_, name));
@@ -60,11 +62,13 @@ class Library {
 #else
   // The build gives the library's path (VEXILCONN_LIBRARY_PATH).
   Library() : module_(::dlopen(VEXILCONN_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL)) {}
-  ~Library() {
+  void Unload() {
     if (module_ != nullptr) ::dlclose(module_);
+    module_ = nullptr;
   }
   void* Find(const char* name) const { return ::dlsym(module_, name); }
 #endif
+  ~Library() { Unload(); }
   Library(const Library&) = delete;
   Library& operator=(const Library&) = delete;
 
