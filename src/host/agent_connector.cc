@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "host/connect_rules.h"
+#include "log/console.h"
 #include "log/process_info.h"
 #include "net/transfer.h"
 #include "orvel/frame.h"
@@ -81,7 +82,7 @@ int AgentConnector::InitConn(int argc, const wchar_t* const* argv) {
       return kInitOk;
     case StartupOutcome::kDisabled:
       log_->Write(1, L"_NOUSEVEXIL_ ACTIVATED");
-      std::wprintf(L"_NOUSEVEXIL_ ACTIVATED\n");
+      PrintToConsole(L"_NOUSEVEXIL_ ACTIVATED\n");
       SetStatus(StatusDisabled);
       return kInitOk;
     case StartupOutcome::kRejected:
@@ -189,27 +190,27 @@ bool AgentConnector::ConnectOnce() {
   const uint32_t connect_error = LastErrorCode();
   log_->Write(1, L"Error code : %d Connect IP: %ls Port:%u  \n", static_cast<int>(connect_error),
               address.c_str(), static_cast<unsigned>(timing_.agent_port));
-  std::wprintf(L"Error code %d : Connect IP:  %ls Port :%u   \n", static_cast<int>(connect_error),
-               address.c_str(), static_cast<unsigned>(timing_.agent_port));
+  PrintToConsole(L"Error code %d : Connect IP:  %ls Port :%u   \n", static_cast<int>(connect_error),
+                 address.c_str(), static_cast<unsigned>(timing_.agent_port));
   if (!connected) return false;
 
   BufferPtr frame;
   if (!WriteFrame(frame, MakeRegister(settings.gsid, timing_.agent_port))) {
     log_->Write(1, L"LStore Failed  \n");
-    std::wprintf(L"LStore Failed  \n");
+    PrintToConsole(L"LStore Failed  \n");
     return false;
   }
   if (!SendBufferBlocking(socket->handle(), frame.Get())) {
     const uint32_t error = LastErrorCode();
     log_->Write(1, L"Blocking Send was Failed Error Code:  %u \n", error);
-    std::wprintf(L"Blocking Send was Failed  Error Code : %u \n", error);
+    PrintToConsole(L"Blocking Send was Failed  Error Code : %u \n", error);
     return false;
   }
   ScopedLock<AgentConnector> guard(this, true);
   if (!AttachSocket(socket.get(), kAllNetworkEvents)) {
     const uint32_t error = LastErrorCode();
     log_->Write(1, L"Attaching Socket was Failed Error Code:  %u \n", error);
-    std::wprintf(L"Attaching Socket was Failed  Error Code : %u \n", error);
+    PrintToConsole(L"Attaching Socket was Failed  Error Code : %u \n", error);
     return false;
   }
   socket.release();  // the handler owns it now
@@ -268,8 +269,8 @@ void AgentConnector::SendQueued() {
     if (unsent != 0 && unsent + buffer->Size() > kMaxUnsentBytes) {
       log_->Write(1, L"Outgoing limit reached: %u bytes unsent, connection dropped \n",
                   static_cast<unsigned>(unsent));
-      std::wprintf(L"Outgoing limit reached : %u bytes unsent, connection dropped \n",
-                   static_cast<unsigned>(unsent));
+      PrintToConsole(L"Outgoing limit reached : %u bytes unsent, connection dropped \n",
+                     static_cast<unsigned>(unsent));
       // The agent has stopped reading: this connection, and the rest of the batch, is lost.
       OnSocketError(socket, kNetWrite, kSocketErrorNoBuffers);
       return;
@@ -284,7 +285,7 @@ int AgentConnector::OnSocketError(StreamBufferedSocket* socket, int event, int e
   {
     ScopedLock<AgentConnector> guard(this, true);
     log_->Write(1, L"Error code : %d Event: %d \n", error, event);
-    std::wprintf(L"Error code : %d Event: %d \n", error, event);
+    PrintToConsole(L"Error code : %d Event: %d \n", error, event);
     if (AttachedSocket() == socket) DestroyAttachedSocket();
     // Replies and warnings queued for the lost connection must not reach the next one.
     send_queue_.Clear();

@@ -22,10 +22,9 @@ namespace {
 // Loaded on 2024-03-05 at 07:09; every line is written at 07:09:03.045 on the 5th.
 LogTime FixedTime() { return LogTime{2024, 3, 5, 7, 9, 3, 45}; }
 
-// Lines end as the platform's text files do.
-#ifdef _WIN32
-constexpr char kLineEnd[] = "\r\n";
+using testing::kTextLineEnd;
 
+#ifdef _WIN32
 std::wstring ExecutableBaseName() {
   wchar_t path[MAX_PATH] = {};
   ::GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -36,8 +35,6 @@ std::wstring ExecutableBaseName() {
 
 std::wstring LogFolder() { return L"c:\\LOG\\VexilConn\\"; }
 #else
-constexpr char kLineEnd[] = "\n";
-
 // The test build sets VEXILCONN_LOG_DIR; this program has no extension.
 std::wstring ExecutableBaseName() { return L"log_conn_log_test"; }
 
@@ -50,7 +47,7 @@ std::wstring LogFolder() {
 
 std::string Lines(std::initializer_list<std::string> lines) {
   std::string text;
-  for (const std::string& line : lines) text += line + kLineEnd;
+  for (const std::string& line : lines) text += line + kTextLineEnd;
   return text;
 }
 
@@ -147,7 +144,7 @@ TEST_F(ConnLogTest, LinesFromManyThreadsStayWhole) {
   size_t start = 0;
   int lines = 0;
   while (start < bytes.size()) {
-    const size_t end = bytes.find(kLineEnd, start);
+    const size_t end = bytes.find(kTextLineEnd, start);
     ASSERT_NE(std::string::npos, end);
     int thread = -1;
     int line = -1;
@@ -159,7 +156,7 @@ TEST_F(ConnLogTest, LinesFromManyThreadsStayWhole) {
     ASSERT_LT(thread, kThreads);
     EXPECT_EQ(next[thread]++, line) << "each thread's lines arrive in order";
     EXPECT_STREQ("end", tail);
-    start = end + sizeof(kLineEnd) - 1;
+    start = end + sizeof(kTextLineEnd) - 1;
     ++lines;
   }
   EXPECT_EQ(kThreads * kLines, lines);

@@ -9,9 +9,12 @@
 #include <windows.h>
 
 // After <windows.h>.
+#include <fcntl.h>
+#include <io.h>
 #include <tlhelp32.h>
 #else
 #include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -24,6 +27,25 @@
 namespace vexil::testing {
 
 #ifdef _WIN32
+
+// How a line of text ends in a file the platform's text output wrote.
+constexpr char kTextLineEnd[] = "\r\n";
+
+// Sends standard output (descriptor 1) to the file at path (text mode, as a console is) and
+// returns the descriptor it had, for RestoreStdout.
+inline int RedirectStdout(const std::wstring& path) {
+  std::fflush(stdout);
+  const int saved = ::_dup(1);
+  const int file = ::_wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, 0600);
+  ::_dup2(file, 1);
+  ::_close(file);
+  return saved;
+}
+inline void RestoreStdout(int saved) {
+  std::fflush(stdout);
+  ::_dup2(saved, 1);
+  ::_close(saved);
+}
 
 inline uint32_t TestProcessId() { return ::GetCurrentProcessId(); }
 inline void RemoveFile(const wchar_t* path) { ::DeleteFileW(path); }
@@ -72,6 +94,22 @@ inline std::string NarrowPath(const wchar_t* path) {
     }
   }
   return narrow;
+}
+
+constexpr char kTextLineEnd[] = "\n";
+
+inline int RedirectStdout(const std::wstring& path) {
+  std::fflush(stdout);
+  const int saved = ::dup(1);
+  const int file = ::open(NarrowPath(path.c_str()).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ::dup2(file, 1);
+  ::close(file);
+  return saved;
+}
+inline void RestoreStdout(int saved) {
+  std::fflush(stdout);
+  ::dup2(saved, 1);
+  ::close(saved);
 }
 
 inline uint32_t TestProcessId() { return static_cast<uint32_t>(::getpid()); }
