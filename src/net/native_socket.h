@@ -35,11 +35,13 @@ int SelectNetworkEvents(SOCKET handle, const SignalEvent& event, long mask);
 // descriptor, for input always and for room to write when want_write.
 WaitSource NetworkWaitSource(SOCKET handle, const SignalEvent& event, bool want_write);
 // The events that occurred on handle since the last enumeration. Windows: the system's record,
-// with event (when not null) reset. POSIX: read from a poll that does not wait: input is kNetRead,
-// room to write kNetWrite (only asked for when want_write), the peer's close or an error kNetClose
-// with the socket's pending error (0 for a graceful close).
+// with event (when not null) reset. POSIX: read from a poll that does not wait. While
+// connect_pending, room to write or an error is kNetConnect with the socket's pending error (and,
+// connected, kNetWrite too); otherwise input is kNetRead, room to write kNetWrite (only asked for
+// when want_write), the peer's close or an error kNetClose with the socket's pending error (0 for
+// a graceful close).
 int EnumerateNetworkEvents(SOCKET handle, const SignalEvent* event, bool want_write,
-                           NetworkEventReport* report);
+                           bool connect_pending, NetworkEventReport* report);
 
 }  // namespace vexil
 

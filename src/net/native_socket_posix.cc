@@ -67,7 +67,7 @@ WaitSource NetworkWaitSource(SOCKET handle, const SignalEvent&, bool want_write)
   return WaitSource{handle, kReadable | (want_write ? kWritable : 0u)};
 }
 
-int EnumerateNetworkEvents(SOCKET handle, const SignalEvent*, bool want_write,
+int EnumerateNetworkEvents(SOCKET handle, const SignalEvent*, bool want_write, bool connect_pending,
                            NetworkEventReport* report) {
   *report = NetworkEventReport();
   pollfd descriptor = {handle, static_cast<short>(POLLIN | POLLRDHUP | (want_write ? POLLOUT : 0)),
@@ -80,6 +80,13 @@ int EnumerateNetworkEvents(SOCKET handle, const SignalEvent*, bool want_write,
   if (descriptor.revents & POLLNVAL) {
     errno = EBADF;
     return 0;
+  }
+  if (connect_pending) {
+    if ((descriptor.revents & (POLLOUT | POLLERR | POLLHUP)) == 0) return 1;
+    const int error = PendingSocketError(handle);
+    report->events = kNetConnect | (error == 0 ? kNetWrite : 0);
+    report->errors[BitIndex(kNetConnect)] = error;
+    return 1;
   }
   if (descriptor.revents & POLLIN) report->events |= kNetRead;
   if (descriptor.revents & POLLOUT) report->events |= kNetWrite;

@@ -51,7 +51,7 @@ int SelectNetworkEvents(SOCKET handle, const SignalEvent& event, long mask) {
 
 WaitSource NetworkWaitSource(SOCKET, const SignalEvent& event, bool) { return event.Source(); }
 
-int EnumerateNetworkEvents(SOCKET handle, const SignalEvent* event, bool,
+int EnumerateNetworkEvents(SOCKET handle, const SignalEvent* event, bool, bool,
                            NetworkEventReport* report) {
   WSANETWORKEVENTS wsaEvents = {};
   // Given the event, the enumeration resets it in the same request: no separate reset before it.

@@ -241,6 +241,15 @@ int Socket::ConnectAddress(const sockaddr* sockAddr, int length) {
   return 1;
 }
 
+int Socket::StartConnect(uint32_t address, uint16_t port) {
+  const sockaddr_in sockAddr = MakeSockAddr(address, port);
+  // Pending also when it completed at once (POSIX may, over loopback): the connect event reports
+  // it.
+  connect_pending_ = ConnectAddress(AsSockAddr(&sockAddr), kSockAddrLength) ||
+                     LastErrorCode() == static_cast<uint32_t>(kSocketErrorConnectPending);
+  return connect_pending_ ? 1 : 0;
+}
+
 int Socket::GetPeerName(std::string& address, uint16_t& port) {
   sockaddr_in sockAddr = {};
   SockLength length = kSockAddrLength;
@@ -355,7 +364,7 @@ int Socket::ProcessNetworkEvents() {
     return 0;
   }
   NetworkEventReport report;
-  if (!EnumerateNetworkEvents(handle_, nullptr, false, &report)) return 0;
+  if (!EnumerateNetworkEvents(handle_, nullptr, false, connect_pending_, &report)) return 0;
   for (int index = 0; index < kNetworkEventCount; ++index) {
     const int bit = 1 << index;
     if ((report.events & bit) == 0) continue;

@@ -10,9 +10,9 @@ namespace vexil {
 
 namespace {
 
-// Only bytes waiting to leave make room to write worth waking for.
+// Only bytes waiting to leave, or a connect under way, make room to write worth waking for.
 bool WantsWrite(const StreamBufferedSocket* socket) {
-  return socket != nullptr && socket->UnsentBytes() > 0;
+  return socket != nullptr && (socket->UnsentBytes() > 0 || socket->connect_pending());
 }
 
 // The send queue is flushed twice per writability notification: the second pass catches what the
@@ -21,6 +21,12 @@ bool WantsWrite(const StreamBufferedSocket* socket) {
 constexpr int kSendPasses = 2;
 
 }  // namespace
+
+int EnumerateSocketEvents(StreamBufferedSocket* socket, SignalEvent& event,
+                          NetworkEventReport* report) {
+  return EnumerateNetworkEvents(SocketHandle(socket), &event, WantsWrite(socket),
+                                socket != nullptr && socket->connect_pending(), report);
+}
 
 void EventSelector::OnSignaled() {}
 
@@ -46,7 +52,16 @@ void SocketHandler::HandleNetworkEvents(StreamBufferedSocket* socket) {
     return;
   }
   NetworkEventReport report;
-  if (!EnumerateNetworkEvents(handle, &NetworkEvent(), WantsWrite(socket), &report)) return;
+  if (!enumerate_(socket, NetworkEvent(), &report)) {
+    const int error = static_cast<int>(LastErrorCode());
+    // The manual-reset event stays signalled after a failed enumeration: reset it here, or the
+    // waiter would wake on it for ever.
+    NetworkEvent().Reset();
+    ReportSocketError(socket, 0, error);
+    return;
+  }
+  // The connect's outcome is its last event.
+  if (report.events & kNetConnect) socket->EndConnect();
   for (int index = 0; index < kNetworkEventCount; ++index) {
     const int bit = 1 << index;
     if ((report.events & bit) == 0) continue;
@@ -147,7 +162,11 @@ StreamBufferedSocket* SocketHandler::DetachSocket() {
 
 int SocketHandler::ReportSocketError(StreamBufferedSocket* socket, int event, int error) {
   error_reported_ = true;
-  return OnSocketError(socket, event, error);
+  const int result = OnSocketError(socket, event, error);
+  // A dispatch nested in the notification (the connector's reconnect waits for its connect event)
+  // clears the mark; this one must still end here.
+  error_reported_ = true;
+  return result;
 }
 
 int SocketHandler::ReportIfError(StreamBufferedSocket* socket, int event, int error) {

@@ -41,6 +41,16 @@ class EventSelector {
   SignalEvent event_;
 };
 
+// Enumerates the socket's network events (Windows: and resets event in the same request; POSIX:
+// from its readiness, see EnumerateNetworkEvents in native_socket.h); 1 on success, 0 with the
+// cause in the last error. The handler calls it through a pointer, so that a test can make the
+// enumeration fail.
+using EnumerateSocketEventsFn = int (*)(StreamBufferedSocket* socket, SignalEvent& event,
+                                        NetworkEventReport* report);
+// The system's enumeration, the handler's default.
+int EnumerateSocketEvents(StreamBufferedSocket* socket, SignalEvent& event,
+                          NetworkEventReport* report);
+
 class SocketHandler : public EventSelector {
  public:
   SocketHandler() = default;
@@ -50,6 +60,8 @@ class SocketHandler : public EventSelector {
   void OnSignaled() override;
   // Slot 1: enumerates the socket's events (resetting the event) and handles each
   // reported bit in index order; stops at the first 0 result and after any error notification.
+  // A failed enumeration is an error of the connection: the event is reset and OnSocketError
+  // gets (0, the enumeration's error), so the waiter is never woken again for nothing.
   virtual void HandleNetworkEvents(StreamBufferedSocket* socket);
   // Slot 2: maps one event bit to slots 3 to 12; event 0 gives 1.
   virtual int HandleEvent(StreamBufferedSocket* socket, int event, int error);
@@ -88,6 +100,10 @@ class SocketHandler : public EventSelector {
   // source; ready means OnSignaled has work. POSIX: room to write is asked for only while the
   // socket holds unsent bytes, and a handler with nothing attached gives a source never ready.
   WaitSource NetworkWaitSource() const;
+  // Replaces the enumeration HandleNetworkEvents uses; null restores the system's.
+  void SetEventEnumerator(EnumerateSocketEventsFn enumerate) {
+    enumerate_ = enumerate != nullptr ? enumerate : &EnumerateSocketEvents;
+  }
 
  protected:
   // The one way this class calls OnSocketError: marks the dispatch as finished first, so that
@@ -103,6 +119,7 @@ class SocketHandler : public EventSelector {
 
   std::unique_ptr<StreamBufferedSocket> attached_;  // Null when none is attached.
   bool error_reported_ = false;  // Set once OnSocketError ran in the current dispatch.
+  EnumerateSocketEventsFn enumerate_ = &EnumerateSocketEvents;
 };
 
 }  // namespace vexil

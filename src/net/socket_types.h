@@ -28,6 +28,8 @@ constexpr int kSendFlags = 0;
 constexpr int kSocketErrorInvalid = WSAEINVAL;
 constexpr int kSocketErrorWouldBlock = WSAEWOULDBLOCK;
 constexpr int kSocketErrorNoBuffers = WSAENOBUFS;
+// What a non-blocking connect under way fails with.
+constexpr int kSocketErrorConnectPending = WSAEWOULDBLOCK;
 #else
 using SOCKET = int;
 constexpr SOCKET INVALID_SOCKET = -1;
@@ -38,6 +40,7 @@ constexpr int kSendFlags = MSG_NOSIGNAL;
 constexpr int kSocketErrorInvalid = EINVAL;
 constexpr int kSocketErrorWouldBlock = EWOULDBLOCK;
 constexpr int kSocketErrorNoBuffers = ENOBUFS;
+constexpr int kSocketErrorConnectPending = EINPROGRESS;
 #endif
 
 // The options the connector sets, in its own names.

@@ -1,6 +1,8 @@
 // One thread started with a plain function and joined by its starter. Windows: the C runtime's
-// thread start (the runtime's per-thread state set up); POSIX: a pthread. The object belongs to
-// the thread that starts and joins it.
+// thread start (the runtime's per-thread state set up), the thread holding its own reference to
+// the module until it ends (BeginModuleThread); POSIX: a pthread (the library joins its worker
+// before it can be unmapped, see vexil_conn.cc). The object belongs to the thread that starts and
+// joins it.
 #ifndef VEXIL_SYNC_WORKER_THREAD_H_
 #define VEXIL_SYNC_WORKER_THREAD_H_
 

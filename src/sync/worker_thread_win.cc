@@ -1,7 +1,6 @@
 #include "sync/worker_thread.h"
 
-#include <process.h>
-
+#include "sync/begin_thread.h"
 #include "sync/win32.h"
 
 namespace vexil {
@@ -26,7 +25,9 @@ bool WorkerThread::Start(Entry entry, void* argument) {
     return false;
   }
   start_ = std::make_pair(entry, argument);
-  const uintptr_t handle = ::_beginthreadex(nullptr, 0, &RunEntry, &start_, 0, nullptr);
+  // The thread holds the module while it runs: a host that stops the worker from inside a
+  // callback and unloads at once must not leave it returning into unmapped code.
+  const uintptr_t handle = BeginModuleThread(&RunEntry, &start_);
   if (handle == 0) return false;
   native_ = handle;
   started_ = true;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <future>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -17,6 +18,10 @@
 #include "host/dll_library.h"
 #include "support/test_platform.h"
 #include "tools/running_agent.h"
+
+#ifdef _WIN32
+#include "e2e/full_listen_queue.h"
+#endif
 
 namespace {
 
@@ -69,6 +74,19 @@ TEST(DllStop, FromEveryStateThenUnload) {
     EXPECT_EQ(vexil::StatusConnecting, library.GetStatus());
     EXPECT_TRUE(StopsWithinASecond(library));
   }
+#ifdef _WIN32
+  {
+    // A connect under way that the system takes long to give up on: the agent's listen queue is
+    // full. The worker's first attempt starts 5 s after the start.
+    vexil::testing::FullListenQueue full("127.0.0.49");
+    ASSERT_TRUE(full.full());
+    Library library;
+    ASSERT_TRUE(StartLibrary(library, L"127.0.0.49", &host));
+    std::this_thread::sleep_for(milliseconds(6000));
+    EXPECT_EQ(vexil::StatusConnecting, library.GetStatus());
+    EXPECT_TRUE(StopsWithinASecond(library));
+  }
+#endif
   {
     // Connected and idle.
     vexil::tools::RunningAgent agent("127.0.0.42", {"expect Register 15000", "wait 3000", "quit"});
@@ -108,6 +126,53 @@ TEST(DllStop, FromEveryStateThenUnload) {
               ThreadCount());
   EXPECT_LE(ThreadCount(), threads_before + 2);
 }
+
+#ifdef _WIN32
+// A host that stops the connector from inside a callback, lets its main thread unload the
+// library at once (without the second stop the header asks for) and is still inside the callback
+// while the unload happens.
+class StoppingHost final : public AgreeingHost {
+ public:
+  explicit StoppingHost(const Library* library) : library_(library) {}
+  int OnCheckRequest(int32_t) override {
+    library_->StopConn();
+    ::SetEvent(stopped_.get());
+    // The worker returns into the library only after the unload.
+    std::this_thread::sleep_for(milliseconds(300));
+    return 1;
+  }
+  HANDLE stopped() const { return stopped_.get(); }
+
+ private:
+  struct CloseHandleDeleter {
+    void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+  };
+  const Library* library_;
+  std::unique_ptr<void, CloseHandleDeleter> stopped_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
+
+// The worker holds the library while it runs: the unload completes when it leaves, and the
+// process goes on.
+TEST(DllUnload, AfterAStopInsideACallbackTheProcessGoesOn) {
+  vexil::tools::RunningAgent agent("127.0.0.48",
+                                   {"expect Register 15000", "check 1", "wait 2000", "quit"});
+  ASSERT_TRUE(agent.listening());
+  Library library;
+  ASSERT_TRUE(library.loaded());
+  StoppingHost host(&library);
+  ASSERT_TRUE(StartLibrary(library, L"127.0.0.48", &host));
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(host.stopped(), 15000));
+  library.Unload();
+  bool unloaded = false;
+  for (int i = 0; i < 300 && !unloaded; ++i) {
+    unloaded = ::GetModuleHandleW(L"VexilConn.dll") == nullptr;
+    if (!unloaded) std::this_thread::sleep_for(milliseconds(10));
+  }
+  EXPECT_TRUE(unloaded) << "the worker never gave the library up";
+  std::this_thread::sleep_for(milliseconds(500));
+  agent.Join();
+}
+#endif
 
 // Eight host threads send 10,000 warnings each while the agent reads: every warning whose call
 // returned 1 arrives exactly once, in its thread's order.
