@@ -1,4 +1,6 @@
-# Install rules for host developers (Windows build only):
+# Install rules for host developers. Linux: the header, libvexilconn.so with its soname links and
+# ha-agent; a host compiles with -I<prefix>/include and links with -L<prefix>/lib -lvexilconn.
+# Windows:
 #
 #   <prefix>/include/vexilconn/   the header a host compiles against
 #   <prefix>/lib/                 VexilConn's import library (and Zoth's, see below)
@@ -12,6 +14,13 @@
 # build-tree include folders and private links to internal static libraries, none of which a host
 # may see. Each installed target is optional, so the rules work while parts are still missing.
 if(NOT VEXIL_WINDOWS)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/vexilconn DESTINATION include)
+  if(TARGET VexilConn)
+    install(TARGETS VexilConn LIBRARY DESTINATION lib)
+  endif()
+  if(TARGET ha-agent)
+    install(TARGETS ha-agent RUNTIME DESTINATION bin)
+  endif()
   return()
 endif()
 

@@ -1,4 +1,5 @@
-// VexilConn: the interface a game server (the host) compiles against, as C11 or as C++17.
+// VexilConn.dll (Windows) and libvexilconn.so (Linux): the interface a game server (the host)
+// compiles against, as C11 or as C++17.
 //
 // Which host can use which interface:
 // - The C interface (everything outside "#ifdef __cplusplus"): the exports, the status values,
@@ -10,8 +11,9 @@
 // - The C++ interface (vexil::HostCallback and its sinks, given to VexilRunConn): C++
 //   virtual-table interfaces with std::vector in two sink forms. Object layout, the order of the
 //   virtual operations, the member-call convention and std::vector must be those of the library's
-//   compiler, so the host must be built with the same compiler family and C++ library: MinGW-w64
-//   GCC with libstdc++ (C++17). A host built in the MSVC ABI (MSVC, clang-cl, clang
+//   compiler, so the host must be built with the same compiler family and C++ library: on
+//   Windows MinGW-w64 GCC, on Linux GCC or Clang, with libstdc++ (C++17). A Windows host built in
+//   the MSVC ABI (MSVC, clang-cl, clang
 //   --target=*-windows-msvc) cannot use it: that ABI orders overloaded virtual functions
 //   differently (CountsSink::SetCounts, RegionSink::AddRegion and RegionExtraSink::AddRegion reach
 //   the wrong slot: clang's MSVC ABI puts the array form of SetCounts in slot 0), gives a virtual
@@ -22,7 +24,7 @@
 // Order of calls: load the library, VexilInitConn, VexilRunConn or VexilRunConnCallbacks, any
 // number of VexilSendWarningMsg and VexilGetStatus, VexilStopConn, unload. Every export may be
 // called from any host thread. Strings handed to or from the host are NUL-terminated and, when
-// narrow, in the system ANSI code page.
+// narrow, in the system ANSI code page (Windows) or UTF-8 (Linux, where wchar_t holds UTF-32).
 #ifndef VEXILCONN_VEXILCONN_H_
 #define VEXILCONN_VEXILCONN_H_
 
@@ -57,7 +59,13 @@
 
 // The structured exception (flags 0, no arguments) that a broken precondition of a call raises in
 // the calling thread, for example a null callback. Nothing in the library handles it, and no lock
-// of the library is held when it is raised.
+// of the library is held when it is raised. A handler that continues execution gets the defined
+// fallback of the call (its documented result).
+// Linux: the check is the signal SIGTRAP, queued to the calling thread with si_code SI_QUEUE and
+// si_value.sival_int holding this code. A host that installs a SIGTRAP handler (or sets it to
+// SIG_IGN) observes the check; when its handler returns, the call goes on with the same fallback.
+// A host that leaves SIGTRAP at its default action gets the line
+// "VexilConn: internal check 0xE0000001 failed" on the standard error and the process aborts.
 #define VEXIL_INTERNAL_CHECK_CODE 0xE0000001u
 
 // Result codes of VexilInitConn.

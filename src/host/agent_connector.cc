@@ -7,14 +7,14 @@
 #include <utility>
 
 #include "host/connect_rules.h"
+#include "log/console.h"
 #include "log/process_info.h"
 #include "net/address_lookup.h"
 #include "orvel/frame.h"
-#include "sync/begin_thread.h"
 #include "sync/check.h"
 #include "sync/code_page.h"
-#include "sync/handle_set.h"
 #include "sync/last_error.h"
+#include "sync/ordered_wait.h"
 #include "sync/scoped_lock.h"
 
 namespace vexil {
@@ -23,8 +23,7 @@ namespace {
 static_assert(std::atomic<int32_t>::is_always_lock_free,
               "VexilGetStatus must read the status without a lock");
 
-constexpr long kAllNetworkEvents = 1023;
-const BOOL kNoDelay = TRUE;
+const int kNoDelay = 1;
 // What one connection may hold unsent while the agent does not read. Beyond it the connection is
 // dropped and made again, visibly (log line, status 1 then 5), rather than growing without bound
 // or losing frames quietly. A list that holds nothing takes any single frame.
@@ -45,8 +44,7 @@ ConnectorMsg MakeRegister(int32_t gsid, uint16_t port) {
   nsap.port = port;
   body.nsapList.push_back(nsap);
   body.reserved = 0;
-  const std::wstring path = ExecutablePath();
-  body.exeName = WideToNarrow(ExecutableBaseName(path));
+  body.exeName = WideToNarrow(RegisteredExecutableName(ExecutablePath()));
   return ConnectorMsg(ConnectorTag::kRegister, std::move(body));
 }
 
@@ -57,13 +55,11 @@ uint64_t EmptyWarningFrameLength() {
   return frame.Size();
 }
 
-// Waits for either object without a time limit: true when done was signalled, false when stop
+// Waits for either source without a time limit: true when done was signalled, false when stop
 // was (stop wins when both are) or the wait failed.
-bool WaitUnlessStopped(WaitableObject& stop, WaitableObject& done) {
-  HandleSet handles;
-  handles.Add(stop.GetHandle());
-  handles.Add(done.GetHandle());
-  const uint32_t result = handles.Wait(0, kInfinite);
+bool WaitUnlessStopped(const SignalEvent& stop, WaitSource done) {
+  const WaitSource sources[] = {stop.Source(), done};
+  const uint32_t result = WaitForFirst(sources, 2, kInfinite);
   if (result == kWaitObject0 + 1) return true;
   if (result != kWaitObject0) CheckFailed();
   return false;
@@ -73,8 +69,8 @@ bool WaitUnlessStopped(WaitableObject& stop, WaitableObject& done) {
 
 AgentConnector::AgentConnector(ConnLog* log, ConnectorTiming timing)
     : status_(StatusIdle),
-      send_event_(std::make_unique<Event>(0, 1, nullptr, nullptr)),
-      stop_event_(std::make_unique<Event>(0, 1, nullptr, nullptr)),
+      send_event_(std::make_unique<SignalEvent>()),
+      stop_event_(std::make_unique<SignalEvent>()),
       log_(log),
       timing_(timing) {}
 
@@ -121,7 +117,7 @@ int AgentConnector::ReadOptions(int argc, const wchar_t* const* argv) {
       return kInitOk;
     case StartupOutcome::kDisabled:
       log_->Write(1, L"_NOUSEVEXIL_ ACTIVATED");
-      std::wprintf(L"_NOUSEVEXIL_ ACTIVATED\n");
+      PrintToConsole(L"_NOUSEVEXIL_ ACTIVATED\n");
       Tell(DescribeDisabling(argc, argv));
       SetStatus(StatusDisabled);
       return kInitOk;
@@ -134,7 +130,7 @@ int AgentConnector::ReadOptions(int argc, const wchar_t* const* argv) {
 
 void AgentConnector::Tell(const std::wstring& line) {
   log_->Write(1, L"%ls", line.c_str());
-  std::wprintf(L"%ls\n", line.c_str());
+  PrintToConsole(L"%ls\n", line.c_str());
 }
 
 int AgentConnector::RunConn(HostCallback* callback) {
@@ -158,15 +154,13 @@ int AgentConnector::StartWorker(HostCallback* callback) {
   // Set here rather than by the worker, so that a second RunConn taking the lock before the
   // worker runs sees a running connector.
   SetStatus(StatusConnecting);
-  // The worker holds the module while it runs: a host that stops it from inside a callback and
-  // unloads at once must not leave it returning into unmapped code.
-  const uintptr_t handle = BeginModuleThread(&WorkerMain, this);
-  if (handle == 0) {
+  // On Windows the worker holds the module while it runs: a host that stops it from inside a
+  // callback and unloads at once must not leave it returning into unmapped code.
+  if (!worker_.Start(&WorkerMain, this)) {
     SetStatus(static_cast<ConnStatus>(status));
     callback_ = nullptr;
     return kRunThreadFailed;
   }
-  worker_ = std::make_unique<ThreadHandle>(reinterpret_cast<void*>(handle));
   return kRunStarted;
 }
 
@@ -188,9 +182,8 @@ void AgentConnector::StopConn() {
   }
   // Waited for without the lock: the worker takes it for status changes and queueing. Only this
   // call touches worker_ and the events now that stopped_ is set.
-  if (worker_) worker_->Wait(kInfinite);
+  worker_.Join();
   ScopedLock<AgentConnector> guard(this, true);
-  worker_.reset();
   DestroyAttachedSocket();
   send_queue_.Clear();
   send_event_.reset();
@@ -234,10 +227,10 @@ ConnSettings AgentConnector::settings() {
   return settings_;
 }
 
-unsigned __stdcall AgentConnector::WorkerMain(void* argument) {
+void AgentConnector::WorkerMain(void* argument) {
   if (argument == nullptr) {
     CheckFailed();
-    return 0;
+    return;
   }
   AgentConnector* connector = static_cast<AgentConnector*>(argument);
   t_worker_of = connector;
@@ -246,8 +239,8 @@ unsigned __stdcall AgentConnector::WorkerMain(void* argument) {
   // logged, dropped and made again.
   for (;;) {
     try {
-      if (!connector->ConnectLoop()) return 0;
-      return connector->EventLoop();
+      if (connector->ConnectLoop()) connector->EventLoop();
+      return;
     } catch (const std::exception& failure) {
       connector->DropAfterFailure(failure.what());
     }
@@ -258,7 +251,7 @@ void AgentConnector::DropAfterFailure(const char* what) {
   ScopedLock<AgentConnector> guard(this, true);
   connecting_ = false;
   log_->Write(1, L"Worker failure: %hs, connection dropped \n", what);
-  std::wprintf(L"Worker failure : %hs, connection dropped \n", what);
+  PrintToConsole(L"Worker failure : %hs, connection dropped \n", what);
   DestroyAttachedSocket();
   send_queue_.Clear();
   SetStatus(StatusReconnecting);
@@ -271,7 +264,7 @@ bool AgentConnector::ConnectLoop() {
   }
   // The lock is not held while waiting or connecting, so host threads never wait behind a
   // reconnect.
-  while (stop_event_->Wait(timing_.retry_delay_ms) != kWaitObject0) {
+  while (!stop_event_->Wait(timing_.retry_delay_ms)) {
     if (ConnectOnce()) return true;
   }
   return false;
@@ -282,7 +275,7 @@ bool AgentConnector::ConnectOnce() {
   const std::wstring address = AgentAddress(settings.haip);
   // A name is looked up on a thread of its own that a stop abandons.
   AddressLookup lookup(address);
-  if (!WaitUnlessStopped(*stop_event_, lookup.Done())) return false;
+  if (!WaitUnlessStopped(*stop_event_, lookup.Done().Source())) return false;
   uint32_t agent = 0;
   ConnectOutcome outcome = ConnectOutcome::kFailed;
   if (lookup.Result(&agent)) outcome = Connect(agent);
@@ -295,8 +288,8 @@ bool AgentConnector::ConnectOnce() {
   const uint32_t connect_error = connected ? 0 : LastErrorCode();
   log_->Write(1, L"Error code : %d Connect IP: %ls Port:%u  \n", static_cast<int>(connect_error),
               address.c_str(), static_cast<unsigned>(timing_.agent_port));
-  std::wprintf(L"Error code %d : Connect IP:  %ls Port :%u   \n", static_cast<int>(connect_error),
-               address.c_str(), static_cast<unsigned>(timing_.agent_port));
+  PrintToConsole(L"Error code %d : Connect IP:  %ls Port :%u   \n", static_cast<int>(connect_error),
+                 address.c_str(), static_cast<unsigned>(timing_.agent_port));
   if (!connected) {
     ScopedLock<AgentConnector> guard(this, true);
     DestroyAttachedSocket();
@@ -306,7 +299,7 @@ bool AgentConnector::ConnectOnce() {
   BufferPtr frame;
   if (!WriteFrame(frame, MakeRegister(settings.gsid, timing_.agent_port))) {
     log_->Write(1, L"LStore Failed  \n");
-    std::wprintf(L"LStore Failed  \n");
+    PrintToConsole(L"LStore Failed  \n");
     ScopedLock<AgentConnector> guard(this, true);
     DestroyAttachedSocket();
     return false;
@@ -318,13 +311,13 @@ bool AgentConnector::ConnectOnce() {
   if (socket == nullptr || !socket->Send(frame)) {
     const uint32_t error = socket == nullptr ? 0 : LastErrorCode();
     log_->Write(1, L"Blocking Send was Failed Error Code:  %u \n", error);
-    std::wprintf(L"Blocking Send was Failed  Error Code : %u \n", error);
+    PrintToConsole(L"Blocking Send was Failed  Error Code : %u \n", error);
     DestroyAttachedSocket();
     return false;
   }
   // Small replies and warnings leave at once rather than waiting for the agent's acknowledgement
   // of the previous segment. A failure only costs latency.
-  socket->SetOption(TCP_NODELAY, &kNoDelay, sizeof(kNoDelay), IPPROTO_TCP);
+  socket->SetOption(kTcpNoDelay, &kNoDelay, sizeof(kNoDelay), kTcpLevel);
   SetStatus(StatusConnected);
   Tell(L"Registered with the HA agent as GSID " + std::to_wstring(settings.gsid) + L", process " +
        std::to_wstring(CurrentProcessId()));
@@ -334,7 +327,7 @@ bool AgentConnector::ConnectOnce() {
 AgentConnector::ConnectOutcome AgentConnector::Connect(uint32_t agent) {
   auto socket = std::make_unique<StreamBufferedSocket>();
   // A failed create shows as a failed attach.
-  socket->Create(0, SOCK_STREAM, L"");
+  socket->Create(0, kStreamSocket, L"");
   {
     ScopedLock<AgentConnector> guard(this, true);
     // Attached before the connect: the selection makes the socket non-blocking, and the
@@ -342,7 +335,7 @@ AgentConnector::ConnectOutcome AgentConnector::Connect(uint32_t agent) {
     if (!AttachSocket(socket.get(), kAllNetworkEvents)) {
       const uint32_t error = LastErrorCode();
       log_->Write(1, L"Attaching Socket was Failed Error Code:  %u \n", error);
-      std::wprintf(L"Attaching Socket was Failed  Error Code : %u \n", error);
+      PrintToConsole(L"Attaching Socket was Failed  Error Code : %u \n", error);
       SetLastErrorCode(error);
       return ConnectOutcome::kFailed;
     }
@@ -355,7 +348,7 @@ AgentConnector::ConnectOutcome AgentConnector::Connect(uint32_t agent) {
   // Waited for together with stop: a connect the system takes long to give up on (an agent
   // whose listen queue is full drops the attempts) never holds a stop.
   while (!connect_done_ && AttachedSocket() != nullptr) {
-    if (!WaitUnlessStopped(*stop_event_, NetworkEvent())) {
+    if (!WaitUnlessStopped(*stop_event_, NetworkWaitSource())) {
       connecting_ = false;
       return ConnectOutcome::kStopped;
     }
@@ -369,15 +362,15 @@ AgentConnector::ConnectOutcome AgentConnector::Connect(uint32_t agent) {
   return ConnectOutcome::kConnected;
 }
 
-unsigned AgentConnector::EventLoop() {
-  HandleSet handles;
-  handles.Add(stop_event_->GetHandle());
-  handles.Add(NetworkEvent().GetHandle());
-  handles.Add(send_event_->GetHandle());
+void AgentConnector::EventLoop() {
   for (;;) {
-    switch (handles.Wait(0, kInfinite)) {
+    // Built anew each round: on POSIX the connection's source changes with the socket attached and
+    // with whether it holds unsent bytes.
+    const WaitSource sources[] = {stop_event_->Source(), NetworkWaitSource(),
+                                  send_event_->Source()};
+    switch (WaitForFirst(sources, 3, kInfinite)) {
       case kWaitObject0:
-        return 0;
+        return;
       case kWaitObject0 + 1:
         // The enumeration resets the network event. The replies this dispatch queued leave
         // after it, in one send, without a detour through the send event.
@@ -391,7 +384,7 @@ unsigned AgentConnector::EventLoop() {
         break;
       default:
         CheckFailed();
-        return 0;
+        return;
     }
   }
 }
@@ -417,10 +410,10 @@ void AgentConnector::SendQueued() {
     if (unsent != 0 && unsent + buffer->Size() > kMaxUnsentBytes) {
       log_->Write(1, L"Outgoing limit reached: %u bytes unsent, connection dropped \n",
                   static_cast<unsigned>(unsent));
-      std::wprintf(L"Outgoing limit reached : %u bytes unsent, connection dropped \n",
-                   static_cast<unsigned>(unsent));
+      PrintToConsole(L"Outgoing limit reached : %u bytes unsent, connection dropped \n",
+                     static_cast<unsigned>(unsent));
       // The agent has stopped reading: this connection, and the rest of the batch, is lost.
-      OnSocketError(socket, FD_WRITE, WSAENOBUFS);
+      OnSocketError(socket, kNetWrite, kSocketErrorNoBuffers);
       return;
     }
     socket->Queue(*buffer);
@@ -440,7 +433,7 @@ int AgentConnector::OnSocketError(StreamBufferedSocket* socket, int event, int e
   {
     ScopedLock<AgentConnector> guard(this, true);
     log_->Write(1, L"Error code : %d Event: %d \n", error, event);
-    std::wprintf(L"Error code : %d Event: %d \n", error, event);
+    PrintToConsole(L"Error code : %d Event: %d \n", error, event);
     if (AttachedSocket() == socket) DestroyAttachedSocket();
     // While an attempt waits for its connect, the attempt itself goes on to the next one.
     if (connecting_) {

@@ -1,6 +1,5 @@
 // The one connector object per process: its lock, status and settings, the worker thread that
 // connects to the HA agent and serves it, and the outgoing queue. Every export forwards to it.
-// Windows build only.
 #ifndef VEXIL_HOST_AGENT_CONNECTOR_H_
 #define VEXIL_HOST_AGENT_CONNECTOR_H_
 
@@ -16,9 +15,9 @@
 #include "log/conn_log.h"
 #include "net/socket_handler.h"
 #include "sync/critical_section.h"
-#include "sync/event.h"
-#include "sync/kernel_object.h"
 #include "sync/lockable.h"
+#include "sync/signal_event.h"
+#include "sync/worker_thread.h"
 #include "vexilconn/vexilconn.h"
 
 namespace vexil {
@@ -27,12 +26,6 @@ namespace vexil {
 struct ConnectorTiming {
   uint32_t retry_delay_ms = 5000;  // the wait on StopEvent before every connect attempt
   uint16_t agent_port = 8990;
-};
-
-// Owns the worker thread's handle and closes it when destroyed.
-class ThreadHandle final : public KernelObject {
- public:
-  explicit ThreadHandle(void* handle) { set_handle(handle); }
 };
 
 class AgentConnector : public SocketHandler, public Lockable, private RequestContext {
@@ -97,14 +90,15 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   int QueueWarning(int32_t code, const char* text, const char* extraText, uint32_t idA,
                    uint32_t idB);
 
-  // Runs on a thread that holds the module (BeginModuleThread); catches every C++ exception.
-  static unsigned __stdcall WorkerMain(void* connector);
+  // Runs on the worker thread (on Windows one that holds the module); catches every C++
+  // exception.
+  static void WorkerMain(void* connector);
   // After an exception on the worker: logs it, drops the connection and the queue (status 1).
   void DropAfterFailure(const char* what);
   // Waits, connects, registers and attaches until registered (true) or stopped (false).
   bool ConnectLoop();
-  // Serves the three events until StopEvent; returns 0.
-  unsigned EventLoop();
+  // Serves the three events until StopEvent.
+  void EventLoop();
   // One attempt: true once registered and attached (status 2), else false with the failure logged
   // (a stop ends it without a line).
   bool ConnectOnce();
@@ -131,11 +125,11 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   std::atomic<int32_t> status_;
   // Both manual-reset; created in the constructor and closed by StopConn, after which nothing
   // uses them (stopped_). Guarded by lock_ except for the worker's waits, which StopConn outlives.
-  std::unique_ptr<Event> send_event_;
-  std::unique_ptr<Event> stop_event_;
-  std::unique_ptr<ThreadHandle> worker_;  // Guarded by lock_.
-  ConnSettings settings_;                 // Guarded by lock_.
-  HostCallback* callback_ = nullptr;      // Borrowed from the host; set before the worker runs.
+  std::unique_ptr<SignalEvent> send_event_;
+  std::unique_ptr<SignalEvent> stop_event_;
+  WorkerThread worker_;               // Guarded by lock_.
+  ConnSettings settings_;             // Guarded by lock_.
+  HostCallback* callback_ = nullptr;  // Borrowed from the host; set before the worker runs.
   // The callback table's host, when the worker was started with one; callback_ points to it.
   std::unique_ptr<CallbackTableHost> owned_callback_;  // Guarded by lock_.
   SendQueue send_queue_;

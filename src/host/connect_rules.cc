@@ -15,4 +15,21 @@ std::wstring ExecutableBaseName(const std::wstring& path) {
   return path.substr(start, dot - start);
 }
 
+std::wstring PosixExecutableName(const std::wstring& path) {
+  const size_t slash = path.rfind(L'/');
+  const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  const size_t dot = name.rfind(L'.');
+  // A leading dot names a hidden file, not an extension.
+  if (dot == std::wstring::npos || dot == 0) return name;
+  return name.substr(0, dot);
+}
+
+std::wstring RegisteredExecutableName(const std::wstring& path) {
+#ifdef _WIN32
+  return ExecutableBaseName(path);
+#else
+  return PosixExecutableName(path);
+#endif
+}
+
 }  // namespace vexil

@@ -16,6 +16,13 @@ std::wstring AgentAddress(const std::wstring& haip);
 // The file name of an executable path without directory and extension: the characters between
 // the last "\" and the last "."; empty when there is no dot after the last backslash.
 std::wstring ExecutableBaseName(const std::wstring& path);
+// The file name of a POSIX executable path: the characters after the last "/", without the
+// extension when the name has one (a dot after its first character); a name without one, the
+// usual case on POSIX, is returned whole.
+std::wstring PosixExecutableName(const std::wstring& path);
+// The name Register carries for the executable at path: ExecutableBaseName on Windows,
+// PosixExecutableName on POSIX.
+std::wstring RegisteredExecutableName(const std::wstring& path);
 
 }  // namespace vexil
 

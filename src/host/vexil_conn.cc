@@ -26,6 +26,17 @@ struct LoadLine {
 };
 const LoadLine g_load_line(&g_conn_log);
 
+#ifndef _WIN32
+// POSIX: a host that unloads the library (dlclose) or exits without VexilStopConn would leave the
+// worker running into the objects above as they are destroyed, and into unmapped code. Destroyed
+// before them, this stops the worker and waits for it to end, as VexilStopConn does. (Windows
+// ends the process's other threads before a library's destructors run at exit, and a wait there
+// would hold the loader lock.)
+struct StopAtUnload {
+  ~StopAtUnload() { g_connector.StopConn(); }
+} g_stop_at_unload;
+#endif
+
 }  // namespace
 
 extern "C" {

@@ -3,6 +3,7 @@
 #define VEXIL_LOG_CONN_LOG_H_
 
 #include <cstdint>
+#include <string>
 
 #include "sync/critical_section.h"
 #include "sync/scoped_lock.h"
@@ -25,18 +26,22 @@ using LogClock = LogTime (*)();
 
 class ConnLog {
  public:
-  // Buffer sizes in wide characters, terminator included.
+  // Buffer sizes in wide characters, terminator included: the file name (without its folder) and
+  // one message.
   static constexpr int kPathSize = 100;
-  static constexpr int kModulePathSize = 256;
   static constexpr int kMessageSize = 1024;
   // The level a missing or empty ERRLEVEL key gives.
   static constexpr int32_t kDefaultLevel = 2;
 
-  // The library's writer: the system's local time, and the profile "VexilConnConfig.INI" where the
-  // system looks it up (the Windows directory).
+  // The library's writer: the system's local time and the platform's profile. Windows: the log
+  // folder C:\Log\VexilConn\, the profile "VexilConnConfig.INI" where the system looks it up
+  // (the Windows directory). POSIX: the folder $VEXILCONN_LOG_DIR, else
+  // $XDG_STATE_HOME/vexilconn, else $HOME/.local/state/vexilconn (created where missing; none of
+  // them set or creatable means no log), and the profile $VEXILCONN_PROFILE, else
+  // /etc/vexilconn/VexilConnConfig.INI.
   ConnLog();
   // The same with a given clock and profile file (a full path), so tests need neither the real time
-  // nor the Windows directory. The file name is still taken from the process's executable.
+  // nor the system's profile. The file name is still taken from the process's executable.
   ConnLog(LogClock clock, const wchar_t* profile_path);
   ConnLog(const ConnLog&) = delete;
   ConnLog& operator=(const ConnLog&) = delete;
@@ -44,11 +49,11 @@ class ConnLog {
 
   // Appends one line if level is not above the configured level. format is a wide printf format:
   // wide string arguments take %ls. The message is cut to kMessageSize - 1 characters. A file that
-  // cannot be opened drops the line silently.
+  // cannot be opened, or no log folder, drops the line silently.
   void Write(int32_t level, const wchar_t* format, ...);
 
-  // The full path of this load's log file.
-  const wchar_t* path() const { return path_; }
+  // The full path of this load's log file; empty when there is no log folder.
+  const wchar_t* path() const { return path_.c_str(); }
   int32_t level() const { return level_; }
 
  private:
@@ -57,8 +62,7 @@ class ConnLog {
   void Unlock() { lock_.Leave(); }
 
   LogClock clock_;
-  wchar_t path_[kPathSize];
-  wchar_t module_path_[kModulePathSize];
+  std::wstring path_;
   int32_t level_;
   // Held only around the open, write and close of one line; innermost lock of the system.
   CriticalSection lock_;

@@ -1,5 +1,5 @@
-// The host process as the connector reports it: its identifier and its executable's path.
-// Windows build only.
+// The host process as the connector reports it: its identifier and its executable's path (on
+// POSIX read from /proc/self/exe).
 #ifndef VEXIL_LOG_PROCESS_INFO_H_
 #define VEXIL_LOG_PROCESS_INFO_H_
 

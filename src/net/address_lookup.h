@@ -1,13 +1,14 @@
 // AddressLookup: the IPv4 address of the agent's host text without holding its caller hostage.
 // Dotted text is converted at once; a name is looked up on a thread of its own, which the caller
-// waits for together with its stop event and may abandon at any time. Windows build only.
+// waits for together with its stop event and may abandon at any time (Windows). POSIX: a name is
+// looked up in the constructor, which waits for the resolver.
 #ifndef VEXIL_NET_ADDRESS_LOOKUP_H_
 #define VEXIL_NET_ADDRESS_LOOKUP_H_
 
 #include <cstdint>
 #include <string>
 
-#include "sync/waitable_object.h"
+#include "sync/signal_event.h"
 
 namespace vexil {
 
@@ -21,17 +22,17 @@ class AddressLookup {
   // thread holds the module, so an unload while it runs completes once it leaves.
   ~AddressLookup();
 
-  // Signalled once the outcome is known; wait on it together with the stop event.
-  WaitableObject& Done();
-  // After Done: 1 with the address in network byte order, or 0 with WSAEINVAL as the last error
+  // Set once the outcome is known; wait on it together with the stop event.
+  SignalEvent& Done();
+  // After Done: 1 with the address in network byte order, or 0 with an invalid-argument error
+  // (WSAEINVAL, EINVAL) as the last error
   // (empty text, a name that does not resolve, a lookup that could not start).
   int Result(uint32_t* address);
 
- private:
+  // What the owner and the lookup thread share; defined with the lookup.
   struct State;
-  // The lookup thread's body; argument: the State, one reference of which it owns.
-  static unsigned __stdcall LookUp(void* state);
 
+ private:
   State* state_;  // Shared with the lookup thread; the last of the two to let go deletes it.
 };
 

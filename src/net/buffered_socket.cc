@@ -10,14 +10,14 @@ template <typename Buffered>
 int ReadIntoBuffer(Buffered& socket, int error) {
   if (!socket.Socket::OnRead(error)) return 0;
   if (socket.FillReceiveBuffer()) return 1;
-  return socket.OnError(FD_READ, error);
+  return socket.OnError(kNetRead, error);
 }
 
 template <typename Buffered>
 int WriteFromBuffer(Buffered& socket, int error) {
   if (!socket.Socket::OnWrite(error)) return 0;
   if (socket.FlushSend()) return 1;
-  return socket.OnError(FD_WRITE, error);
+  return socket.OnError(kNetWrite, error);
 }
 
 }  // namespace

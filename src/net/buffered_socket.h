@@ -1,6 +1,6 @@
 // The buffered sockets: StreamBufferedSocket keeps its received bytes in a ByteBuffer and its
 // outgoing bytes as a list of ByteBuffers; StringBufferedSocket keeps both as narrow strings.
-// Windows build only. One thread at a time (the connection worker) uses an object.
+// One thread at a time (the connection worker) uses an object.
 #ifndef VEXIL_NET_BUFFERED_SOCKET_H_
 #define VEXIL_NET_BUFFERED_SOCKET_H_
 
@@ -19,10 +19,10 @@ class StreamBufferedSocket : public Socket {
   // Drops every buffered byte in both directions, then closes the handle.
   void Close() override;
   // The base rule for a reported error; then receives what is pending. A failed receive (the peer
-  // closing included) gives OnError (FD_READ, error).
+  // closing included) gives OnError (kNetRead, error).
   int OnRead(int error) override;
   // The base rule for a reported error; then sends queued buffers. A failed send gives
-  // OnError (FD_WRITE, error).
+  // OnError (kNetWrite, error).
   int OnWrite(int error) override;
   // Slot 19: appends the bytes waiting on the socket to the receive buffer (ReceiveAvailable:
   // the socket must be non-blocking, as an event selection leaves it).

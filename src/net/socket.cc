@@ -2,14 +2,16 @@
 
 #include <cstring>
 
+#include "net/native_socket.h"
 #include "sync/check.h"
 #include "sync/code_page.h"
+#include "sync/last_error.h"
 
 namespace vexil {
 
 namespace {
 
-constexpr int kSockAddrLength = static_cast<int>(sizeof(sockaddr_in));
+constexpr SockLength kSockAddrLength = static_cast<SockLength>(sizeof(sockaddr_in));
 
 // The zero-filled IPv4 record every operation starts from.
 sockaddr_in EmptySockAddr() {
@@ -31,7 +33,7 @@ const sockaddr* AsSockAddr(const sockaddr_in* sockAddr) {
 }
 
 int FailInvalid() {
-  ::WSASetLastError(WSAEINVAL);
+  SetLastErrorCode(kSocketErrorInvalid);
   return 0;
 }
 
@@ -108,9 +110,9 @@ template <typename Text>
 int CreateBound(Socket& socket, uint16_t port, int type, const Text& address) {
   if (!socket.OpenSocket(type, 0, AF_INET)) return 0;
   if (socket.Bind(port, address)) return 1;
-  const int error = ::WSAGetLastError();
+  const uint32_t error = LastErrorCode();
   socket.Close();
-  ::WSASetLastError(error);
+  SetLastErrorCode(error);
   return 0;
 }
 
@@ -132,7 +134,7 @@ int Socket::Create(uint16_t port, int type, const wchar_t* address) {
 
 void Socket::Close() {
   if (handle_ == INVALID_SOCKET) return;
-  ::closesocket(Detach());
+  CloseNativeSocket(Detach());
 }
 
 int Socket::Attach(SOCKET handle) {
@@ -155,25 +157,25 @@ int Socket::HandleEvent(int event, int error) {
   switch (event) {
     case 0:
       return 1;
-    case FD_READ:
+    case kNetRead:
       return OnRead(error);
-    case FD_WRITE:
+    case kNetWrite:
       return OnWrite(error);
-    case FD_OOB:
+    case kNetOutOfBand:
       return OnOutOfBand(error);
-    case FD_ACCEPT:
+    case kNetAccept:
       return OnAccept(error);
-    case FD_CONNECT:
+    case kNetConnect:
       return OnConnect(error);
-    case FD_CLOSE:
+    case kNetClose:
       return OnClose(error);
-    case FD_QOS:
+    case kNetQos:
       return OnQos(error);
-    case FD_GROUP_QOS:
+    case kNetGroupQos:
       return OnGroupQos(error);
-    case FD_ROUTING_INTERFACE_CHANGE:
+    case kNetRoutingInterfaceChange:
       return OnRoutingInterfaceChange(error);
-    case FD_ADDRESS_LIST_CHANGE:
+    case kNetAddressListChange:
       return OnAddressListChange(error);
     default:
       CheckFailed();
@@ -183,19 +185,19 @@ int Socket::HandleEvent(int event, int error) {
 
 int Socket::OnError(int, int) { return 0; }
 
-int Socket::OnRead(int error) { return error != 0 ? OnError(FD_READ, error) : 1; }
-int Socket::OnWrite(int error) { return error != 0 ? OnError(FD_WRITE, error) : 1; }
-int Socket::OnOutOfBand(int error) { return error != 0 ? OnError(FD_OOB, error) : 1; }
-int Socket::OnAccept(int error) { return error != 0 ? OnError(FD_ACCEPT, error) : 1; }
-int Socket::OnConnect(int error) { return error != 0 ? OnError(FD_CONNECT, error) : 1; }
-int Socket::OnClose(int error) { return OnError(FD_CLOSE, error); }
-int Socket::OnQos(int error) { return error != 0 ? OnError(FD_QOS, error) : 1; }
-int Socket::OnGroupQos(int error) { return error != 0 ? OnError(FD_GROUP_QOS, error) : 1; }
+int Socket::OnRead(int error) { return error != 0 ? OnError(kNetRead, error) : 1; }
+int Socket::OnWrite(int error) { return error != 0 ? OnError(kNetWrite, error) : 1; }
+int Socket::OnOutOfBand(int error) { return error != 0 ? OnError(kNetOutOfBand, error) : 1; }
+int Socket::OnAccept(int error) { return error != 0 ? OnError(kNetAccept, error) : 1; }
+int Socket::OnConnect(int error) { return error != 0 ? OnError(kNetConnect, error) : 1; }
+int Socket::OnClose(int error) { return OnError(kNetClose, error); }
+int Socket::OnQos(int error) { return error != 0 ? OnError(kNetQos, error) : 1; }
+int Socket::OnGroupQos(int error) { return error != 0 ? OnError(kNetGroupQos, error) : 1; }
 int Socket::OnRoutingInterfaceChange(int error) {
-  return error != 0 ? OnError(FD_ROUTING_INTERFACE_CHANGE, error) : 1;
+  return error != 0 ? OnError(kNetRoutingInterfaceChange, error) : 1;
 }
 int Socket::OnAddressListChange(int error) {
-  return error != 0 ? OnError(FD_ADDRESS_LIST_CHANGE, error) : 1;
+  return error != 0 ? OnError(kNetAddressListChange, error) : 1;
 }
 
 int Socket::OpenSocket(int type, int protocol, int family) {
@@ -233,18 +235,24 @@ int Socket::Connect(const std::wstring& host, uint16_t port) {
 }
 
 int Socket::ConnectAddress(const sockaddr* sockAddr, int length) {
-  return ::connect(handle_, sockAddr, length) == 0 ? 1 : 0;
+  if (::connect(handle_, sockAddr, length) != 0) return 0;
+  // A success reads as error 0 on both platforms: POSIX leaves errno as it was.
+  SetLastErrorCode(0);
+  return 1;
 }
 
 int Socket::StartConnect(uint32_t address, uint16_t port) {
   const sockaddr_in sockAddr = MakeSockAddr(address, port);
-  if (ConnectAddress(AsSockAddr(&sockAddr), kSockAddrLength)) return 1;
-  return ::WSAGetLastError() == WSAEWOULDBLOCK ? 1 : 0;
+  // Pending also when it completed at once (POSIX may, over loopback): the connect event reports
+  // it.
+  connect_pending_ = ConnectAddress(AsSockAddr(&sockAddr), kSockAddrLength) ||
+                     LastErrorCode() == static_cast<uint32_t>(kSocketErrorConnectPending);
+  return connect_pending_ ? 1 : 0;
 }
 
 int Socket::GetPeerName(std::string& address, uint16_t& port) {
   sockaddr_in sockAddr = {};
-  int length = kSockAddrLength;
+  SockLength length = kSockAddrLength;
   if (!GetPeerName(AsSockAddr(&sockAddr), &length)) return 0;
   DescribeSockAddr(sockAddr, address, port);
   return 1;
@@ -257,13 +265,13 @@ int Socket::GetPeerName(std::wstring& address, uint16_t& port) {
   return 1;
 }
 
-int Socket::GetPeerName(sockaddr* sockAddr, int* length) {
+int Socket::GetPeerName(sockaddr* sockAddr, SockLength* length) {
   return ::getpeername(handle_, sockAddr, length) == 0 ? 1 : 0;
 }
 
 int Socket::GetSockName(std::string& address, uint16_t& port) {
   sockaddr_in sockAddr = {};
-  int length = kSockAddrLength;
+  SockLength length = kSockAddrLength;
   if (!GetSockName(AsSockAddr(&sockAddr), &length)) return 0;
   DescribeSockAddr(sockAddr, address, port);
   return 1;
@@ -276,7 +284,7 @@ int Socket::GetSockName(std::wstring& address, uint16_t& port) {
   return 1;
 }
 
-int Socket::GetSockName(sockaddr* sockAddr, int* length) {
+int Socket::GetSockName(sockaddr* sockAddr, SockLength* length) {
   return ::getsockname(handle_, sockAddr, length) == 0 ? 1 : 0;
 }
 
@@ -285,13 +293,13 @@ int Socket::SetOption(int name, const void* value, int valueLength, int level) {
                                                                                                : 0;
 }
 
-int Socket::GetOption(int name, void* value, int* valueLength, int level) {
+int Socket::GetOption(int name, void* value, SockLength* valueLength, int level) {
   return ::getsockopt(handle_, level, name, static_cast<char*>(value), valueLength) == 0 ? 1 : 0;
 }
 
 int Socket::Listen(int backlog) { return ::listen(handle_, backlog) == 0 ? 1 : 0; }
 
-SOCKET Socket::Accept(sockaddr* sockAddr, int* length) {
+SOCKET Socket::Accept(sockaddr* sockAddr, SockLength* length) {
   return ::accept(handle_, sockAddr, length);
 }
 
@@ -300,26 +308,26 @@ int Socket::Receive(void* buffer, int size, int flags) {
 }
 
 int Socket::Send(const void* data, int length, int flags) {
-  return ::send(handle_, static_cast<const char*>(data), length, flags);
+  return ::send(handle_, static_cast<const char*>(data), length, flags | kSendFlags);
 }
 
-int Socket::ReceiveFrom(void* buffer, int size, sockaddr* sockAddr, int* length, int flags) {
+int Socket::ReceiveFrom(void* buffer, int size, sockaddr* sockAddr, SockLength* length, int flags) {
   return ::recvfrom(handle_, static_cast<char*>(buffer), size, flags, sockAddr, length);
 }
 
 int Socket::ReceiveFrom(void* buffer, int size, std::string& address, uint16_t& port, int flags) {
   sockaddr_in sockAddr = {};
-  int length = kSockAddrLength;
+  SockLength length = kSockAddrLength;
   const int result = ReceiveFrom(buffer, size, AsSockAddr(&sockAddr), &length, flags);
-  const int error = ::WSAGetLastError();
+  const uint32_t error = LastErrorCode();
   DescribeSockAddr(sockAddr, address, port);
-  ::WSASetLastError(error);
+  SetLastErrorCode(error);
   return result;
 }
 
 int Socket::ReceiveFrom(void* buffer, int size, uint32_t& address, uint16_t& port, int flags) {
   sockaddr_in sockAddr = {};
-  int length = kSockAddrLength;
+  SockLength length = kSockAddrLength;
   const int result = ReceiveFrom(buffer, size, AsSockAddr(&sockAddr), &length, flags);
   address = sockAddr.sin_addr.s_addr;
   port = ::ntohs(sockAddr.sin_port);
@@ -350,63 +358,28 @@ int Socket::SendTo(const void* data, int length, uint32_t address, uint16_t port
   return SendTo(data, length, AsSockAddr(&sockAddr), kSockAddrLength, flags);
 }
 
-int Socket::ReceiveFromEx(WSABUF* buffers, DWORD count, DWORD* flags, uint32_t& address,
-                          uint16_t& port, WSAOVERLAPPED* overlapped,
-                          LPWSAOVERLAPPED_COMPLETION_ROUTINE completion) {
-  sockaddr_in sockAddr = {};
-  int length = kSockAddrLength;
-  DWORD received = 0;
-  const int result = ::WSARecvFrom(handle_, buffers, count, &received, flags, AsSockAddr(&sockAddr),
-                                   &length, overlapped, completion);
-  address = sockAddr.sin_addr.s_addr;
-  port = ::ntohs(sockAddr.sin_port);
-  return result == 0 ? static_cast<int>(received) : SOCKET_ERROR;
-}
-
-int Socket::ReceiveFromEx(WSABUF* buffers, DWORD count, DWORD* flags, std::string& address,
-                          uint16_t& port, WSAOVERLAPPED* overlapped,
-                          LPWSAOVERLAPPED_COMPLETION_ROUTINE completion) {
-  uint32_t rawAddress = 0;
-  const int result = ReceiveFromEx(buffers, count, flags, rawAddress, port, overlapped, completion);
-  const int error = ::WSAGetLastError();
-  in_addr inAddr;
-  inAddr.s_addr = rawAddress;
-  address = ::inet_ntoa(inAddr);
-  ::WSASetLastError(error);
-  return result;
-}
-
-int Socket::SendToEx(WSABUF* buffers, DWORD count, uint32_t address, uint16_t port, DWORD flags,
-                     WSAOVERLAPPED* overlapped, LPWSAOVERLAPPED_COMPLETION_ROUTINE completion) {
-  const sockaddr_in sockAddr = MakeSockAddr(address, port);
-  DWORD sent = 0;
-  const int result = ::WSASendTo(handle_, buffers, count, &sent, flags, AsSockAddr(&sockAddr),
-                                 kSockAddrLength, overlapped, completion);
-  return result == 0 ? static_cast<int>(sent) : SOCKET_ERROR;
-}
-
 int Socket::ProcessNetworkEvents() {
   if (!IsOpen()) {
     CheckFailed();
     return 0;
   }
-  WSANETWORKEVENTS wsaEvents = {};
-  if (::WSAEnumNetworkEvents(handle_, nullptr, &wsaEvents) != 0) return 0;
-  for (int index = 0; index < FD_MAX_EVENTS; ++index) {
+  NetworkEventReport report;
+  if (!EnumerateNetworkEvents(handle_, nullptr, false, connect_pending_, &report)) return 0;
+  for (int index = 0; index < kNetworkEventCount; ++index) {
     const int bit = 1 << index;
-    if ((wsaEvents.lNetworkEvents & bit) == 0) continue;
-    if (!HandleEvent(bit, wsaEvents.iErrorCode[index])) return 0;
+    if ((report.events & bit) == 0) continue;
+    if (!HandleEvent(bit, report.errors[index])) return 0;
   }
   return 1;
 }
 
 int Socket::ResolveAddress(const wchar_t* host, sockaddr_in* sockAddr, int, int allowLookup) {
   if (!ResolveArgumentsValid(sockAddr, IsEmptyText(host))) return FailInvalid();
-  char szAddr[32] = {};
-  if (::WideCharToMultiByte(CP_ACP, 0, host, -1, szAddr, sizeof(szAddr), nullptr, nullptr) == 0) {
-    return FailInvalid();
-  }
-  return ResolveNarrow(szAddr, sockAddr, allowLookup);
+  // At most 31 narrow characters, as a dotted address or a short name needs.
+  constexpr size_t kMostNarrowCharacters = 31;
+  const std::string narrow = WideToNarrow(host);
+  if (narrow.empty() || narrow.size() > kMostNarrowCharacters) return FailInvalid();
+  return ResolveNarrow(narrow.c_str(), sockAddr, allowLookup);
 }
 
 int Socket::ResolveAddress(const std::wstring& host, sockaddr_in* sockAddr, int, int allowLookup) {

@@ -1,14 +1,17 @@
 // Socket: the owner of one IPv4 socket handle, with its create, bind, connect, name, option, stream
-// and datagram operations and one virtual notification per network event. Windows build only.
+// and datagram operations and one virtual notification per network event. Windows (WinSock) and
+// POSIX: the same interface over either system's sockets.
 //
-// Results: 1 for success, 0 for failure with the cause in the thread's WinSock last error; the
+// Results: 1 for success, 0 for failure with the cause in the thread's last error (WinSock's, or
+// errno); the
 // raw-result operations (Accept, Receive, Send, ReceiveFrom, SendTo and the Ex forms) return what
 // the system call returned. Addresses given as a 32-bit value are in network byte order, as in
 // sockaddr_in. A Socket is used by one thread at a time.
 #ifndef VEXIL_NET_SOCKET_H_
 #define VEXIL_NET_SOCKET_H_
 
-#include "sync/win32.h"
+#include "net/network_events.h"
+#include "net/socket_types.h"
 
 #include <cstdint>
 #include <string>
@@ -43,7 +46,7 @@ class Socket {
   // Slot 8: an event reported an error; the result 0 stops the dispatch.
   virtual int OnError(int event, int error);
   // Slots 9 to 18: one per event bit. A nonzero error gives OnError (bit, error), error 0 gives 1;
-  // OnClose always gives OnError (FD_CLOSE, error).
+  // OnClose always gives OnError (kNetClose, error).
   virtual int OnRead(int error);
   virtual int OnWrite(int error);
   virtual int OnOutOfBand(int error);
@@ -67,8 +70,8 @@ class Socket {
   int Bind(uint16_t port, const std::wstring& address);
   int BindAddress(const sockaddr* sockAddr, int length);
 
-  // Connects to a dotted address or a host name; an empty host fails with WSAEINVAL without any
-  // network call. On a blocking socket this waits for the system's outcome.
+  // Connects to a dotted address or a host name; an empty host fails with kSocketErrorInvalid
+  // without any network call. On a blocking socket this waits for the system's outcome.
   int Connect(const wchar_t* host, uint16_t port);
   int Connect(const std::string& host, uint16_t port);
   int Connect(const std::wstring& host, uint16_t port);
@@ -77,43 +80,36 @@ class Socket {
   // selection makes it so) and returns at once: 1 when it completed or is under way, its outcome
   // then arriving as the connect network event; 0 when it failed outright.
   int StartConnect(uint32_t address, uint16_t port);
+  // True from a StartConnect that did not fail outright until its connect event was enumerated.
+  bool connect_pending() const { return connect_pending_; }
+  void EndConnect() { connect_pending_ = false; }
 
   int GetPeerName(std::string& address, uint16_t& port);
   int GetPeerName(std::wstring& address, uint16_t& port);
-  int GetPeerName(sockaddr* sockAddr, int* length);
+  int GetPeerName(sockaddr* sockAddr, SockLength* length);
   int GetSockName(std::string& address, uint16_t& port);
   int GetSockName(std::wstring& address, uint16_t& port);
-  int GetSockName(sockaddr* sockAddr, int* length);
+  int GetSockName(sockaddr* sockAddr, SockLength* length);
 
   int SetOption(int name, const void* value, int valueLength, int level = SOL_SOCKET);
-  int GetOption(int name, void* value, int* valueLength, int level = SOL_SOCKET);
+  int GetOption(int name, void* value, SockLength* valueLength, int level = SOL_SOCKET);
 
   int Listen(int backlog);
-  SOCKET Accept(sockaddr* sockAddr, int* length);
+  SOCKET Accept(sockaddr* sockAddr, SockLength* length);
   int Receive(void* buffer, int size, int flags);
   int Send(const void* data, int length, int flags);
 
   // recvfrom; the source is given as the caller's record, as dotted text and port, or as the raw
   // address and port. A failed call's WinSock error is kept.
-  int ReceiveFrom(void* buffer, int size, sockaddr* sockAddr, int* length, int flags);
+  int ReceiveFrom(void* buffer, int size, sockaddr* sockAddr, SockLength* length, int flags);
   int ReceiveFrom(void* buffer, int size, std::string& address, uint16_t& port, int flags);
   int ReceiveFrom(void* buffer, int size, uint32_t& address, uint16_t& port, int flags);
   // sendto; an empty text address means the broadcast address 255.255.255.255, other text is
-  // resolved with a name lookup (failure: WSAEINVAL, SOCKET_ERROR).
+  // resolved with a name lookup (failure: kSocketErrorInvalid, SOCKET_ERROR).
   int SendTo(const void* data, int length, const sockaddr* sockAddr, int sockAddrLength, int flags);
   int SendTo(const void* data, int length, const std::string& address, uint16_t port, int flags);
   int SendTo(const void* data, int length, const std::wstring& address, uint16_t port, int flags);
   int SendTo(const void* data, int length, uint32_t address, uint16_t port, int flags);
-
-  // WSARecvFrom; the byte count received, or SOCKET_ERROR with the error kept.
-  int ReceiveFromEx(WSABUF* buffers, DWORD count, DWORD* flags, uint32_t& address, uint16_t& port,
-                    WSAOVERLAPPED* overlapped, LPWSAOVERLAPPED_COMPLETION_ROUTINE completion);
-  int ReceiveFromEx(WSABUF* buffers, DWORD count, DWORD* flags, std::string& address,
-                    uint16_t& port, WSAOVERLAPPED* overlapped,
-                    LPWSAOVERLAPPED_COMPLETION_ROUTINE completion);
-  // WSASendTo; the byte count sent, or SOCKET_ERROR.
-  int SendToEx(WSABUF* buffers, DWORD count, uint32_t address, uint16_t port, DWORD flags,
-               WSAOVERLAPPED* overlapped, LPWSAOVERLAPPED_COMPLETION_ROUTINE completion);
 
   // Enumerates this socket's network events (no event object is reset) and calls slots 9 to 18 in
   // bit order; 0 as soon as one of them returns 0, or when the enumeration fails.
@@ -121,7 +117,8 @@ class Socket {
 
   // Fills sockAddr's address from dotted text, or, with allowLookup, from a name lookup. The
   // record must be zero-filled with family AF_INET already; length is not used. Every failure,
-  // a lookup's included, is WSAEINVAL. The wide-pointer form takes at most 31 narrow characters.
+  // a lookup's included, is kSocketErrorInvalid. The wide-pointer form takes at most 31 narrow
+  // characters.
   static int ResolveAddress(const wchar_t* host, sockaddr_in* sockAddr, int length,
                             int allowLookup);
   static int ResolveAddress(const std::wstring& host, sockaddr_in* sockAddr, int length,
@@ -129,12 +126,13 @@ class Socket {
   static int ResolveAddress(const std::string& host, sockaddr_in* sockAddr, int length,
                             int allowLookup);
   // The record that SendTo with a text address sends to (empty text: broadcast). A wide text that
-  // does not convert is WSAEINVAL, never the broadcast address.
+  // does not convert is kSocketErrorInvalid, never the broadcast address.
   static int ResolveSendTarget(const std::string& address, uint16_t port, sockaddr_in* sockAddr);
   static int ResolveSendTarget(const std::wstring& address, uint16_t port, sockaddr_in* sockAddr);
 
  private:
   SOCKET handle_ = INVALID_SOCKET;
+  bool connect_pending_ = false;
 };
 
 }  // namespace vexil

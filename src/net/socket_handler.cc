@@ -1,5 +1,6 @@
 #include "net/socket_handler.h"
 
+#include "net/native_socket.h"
 #include "net/socket_service.h"
 #include "orvel/frame.h"
 #include "sync/check.h"
@@ -9,6 +10,11 @@ namespace vexil {
 
 namespace {
 
+// Only bytes waiting to leave, or a connect under way, make room to write worth waking for.
+bool WantsWrite(const StreamBufferedSocket* socket) {
+  return socket != nullptr && (socket->UnsentBytes() > 0 || socket->connect_pending());
+}
+
 // The send queue is flushed twice per writability notification: the second pass catches what the
 // system accepted while the first was being handled. The receive needs no second pass: it reads
 // until the socket is empty.
@@ -16,25 +22,24 @@ constexpr int kSendPasses = 2;
 
 }  // namespace
 
-int EnumerateNetworkEvents(StreamBufferedSocket* socket, WsaEvent& event,
-                           NetworkEventReport* report) {
-  WSANETWORKEVENTS wsaEvents = {};
-  // Given the event, the enumeration resets it in the same request: no separate reset before it.
-  if (::WSAEnumNetworkEvents(SocketHandle(socket), event.GetHandle(), &wsaEvents) != 0) return 0;
-  report->events = wsaEvents.lNetworkEvents;
-  for (int index = 0; index < FD_MAX_EVENTS; ++index) {
-    report->errors[index] = wsaEvents.iErrorCode[index];
-  }
-  return 1;
+int EnumerateSocketEvents(StreamBufferedSocket* socket, SignalEvent& event,
+                          NetworkEventReport* report) {
+  return EnumerateNetworkEvents(SocketHandle(socket), &event, WantsWrite(socket),
+                                socket != nullptr && socket->connect_pending(), report);
 }
 
 void EventSelector::OnSignaled() {}
 
 int EventSelector::EventSelect(SOCKET handle, long mask) {
-  return ::WSAEventSelect(handle, event_.GetHandle(), mask) == 0 ? 1 : 0;
+  return SelectNetworkEvents(handle, event_, mask);
 }
 
 SocketHandler::~SocketHandler() = default;
+
+WaitSource SocketHandler::NetworkWaitSource() const {
+  const SOCKET handle = SocketHandle(attached_.get());
+  return vexil::NetworkWaitSource(handle, NetworkEvent(), WantsWrite(attached_.get()));
+}
 
 void SocketHandler::OnSignaled() {
   if (attached_ != nullptr) HandleNetworkEvents(attached_.get());
@@ -48,14 +53,16 @@ void SocketHandler::HandleNetworkEvents(StreamBufferedSocket* socket) {
   }
   NetworkEventReport report;
   if (!enumerate_(socket, NetworkEvent(), &report)) {
-    const int error = ::WSAGetLastError();
+    const int error = static_cast<int>(LastErrorCode());
     // The manual-reset event stays signalled after a failed enumeration: reset it here, or the
     // waiter would wake on it for ever.
     NetworkEvent().Reset();
     ReportSocketError(socket, 0, error);
     return;
   }
-  for (int index = 0; index < FD_MAX_EVENTS; ++index) {
+  // The connect's outcome is its last event.
+  if (report.events & kNetConnect) socket->EndConnect();
+  for (int index = 0; index < kNetworkEventCount; ++index) {
     const int bit = 1 << index;
     if ((report.events & bit) == 0) continue;
     error_reported_ = false;
@@ -68,25 +75,25 @@ int SocketHandler::HandleEvent(StreamBufferedSocket* socket, int event, int erro
   switch (event) {
     case 0:
       return 1;
-    case FD_READ:
+    case kNetRead:
       return OnRead(socket, error);
-    case FD_WRITE:
+    case kNetWrite:
       return OnWrite(socket, error);
-    case FD_OOB:
+    case kNetOutOfBand:
       return OnOutOfBand(socket, error);
-    case FD_ACCEPT:
+    case kNetAccept:
       return OnAccept(socket, error);
-    case FD_CONNECT:
+    case kNetConnect:
       return OnConnect(socket, error);
-    case FD_CLOSE:
+    case kNetClose:
       return OnClose(socket, error);
-    case FD_QOS:
+    case kNetQos:
       return OnQos(socket, error);
-    case FD_GROUP_QOS:
+    case kNetGroupQos:
       return OnGroupQos(socket, error);
-    case FD_ROUTING_INTERFACE_CHANGE:
+    case kNetRoutingInterfaceChange:
       return OnRoutingInterfaceChange(socket, error);
-    case FD_ADDRESS_LIST_CHANGE:
+    case kNetAddressListChange:
       return OnAddressListChange(socket, error);
     default:
       CheckFailed();
@@ -95,44 +102,45 @@ int SocketHandler::HandleEvent(StreamBufferedSocket* socket, int event, int erro
 }
 
 int SocketHandler::OnRead(StreamBufferedSocket* socket, int error) {
-  if (error != 0) return ReportSocketError(socket, FD_READ, error);
-  if (!socket->OnRead(0)) return ReportSocketError(socket, FD_READ, ::WSAGetLastError());
+  if (error != 0) return ReportSocketError(socket, kNetRead, error);
+  if (!socket->OnRead(0))
+    return ReportSocketError(socket, kNetRead, static_cast<int>(LastErrorCode()));
   return DeliverFrames(socket);
 }
 
 int SocketHandler::OnWrite(StreamBufferedSocket* socket, int error) {
-  if (error != 0) return ReportSocketError(socket, FD_WRITE, error);
+  if (error != 0) return ReportSocketError(socket, kNetWrite, error);
   for (int pass = 0; pass < kSendPasses; ++pass) {
     if (!socket->OnWrite(0)) {
-      return ReportSocketError(socket, FD_WRITE, ::WSAGetLastError());
+      return ReportSocketError(socket, kNetWrite, static_cast<int>(LastErrorCode()));
     }
   }
   return 1;
 }
 
 int SocketHandler::OnOutOfBand(StreamBufferedSocket* socket, int error) {
-  return ReportIfError(socket, FD_OOB, error);
+  return ReportIfError(socket, kNetOutOfBand, error);
 }
 int SocketHandler::OnAccept(StreamBufferedSocket* socket, int error) {
-  return ReportIfError(socket, FD_ACCEPT, error);
+  return ReportIfError(socket, kNetAccept, error);
 }
 int SocketHandler::OnConnect(StreamBufferedSocket* socket, int error) {
-  return ReportIfError(socket, FD_CONNECT, error);
+  return ReportIfError(socket, kNetConnect, error);
 }
 int SocketHandler::OnClose(StreamBufferedSocket* socket, int error) {
-  return ReportSocketError(socket, FD_CLOSE, error);
+  return ReportSocketError(socket, kNetClose, error);
 }
 int SocketHandler::OnQos(StreamBufferedSocket* socket, int error) {
-  return ReportIfError(socket, FD_QOS, error);
+  return ReportIfError(socket, kNetQos, error);
 }
 int SocketHandler::OnGroupQos(StreamBufferedSocket* socket, int error) {
-  return ReportIfError(socket, FD_GROUP_QOS, error);
+  return ReportIfError(socket, kNetGroupQos, error);
 }
 int SocketHandler::OnRoutingInterfaceChange(StreamBufferedSocket* socket, int error) {
-  return ReportIfError(socket, FD_ROUTING_INTERFACE_CHANGE, error);
+  return ReportIfError(socket, kNetRoutingInterfaceChange, error);
 }
 int SocketHandler::OnAddressListChange(StreamBufferedSocket* socket, int error) {
-  return ReportIfError(socket, FD_ADDRESS_LIST_CHANGE, error);
+  return ReportIfError(socket, kNetAddressListChange, error);
 }
 
 int SocketHandler::OnSocketError(StreamBufferedSocket*, int, int) { return 0; }
@@ -173,7 +181,7 @@ int SocketHandler::DeliverFrames(StreamBufferedSocket* socket) {
     if (!ReadFrame(msg, buffer)) {
       const uint32_t error = LastErrorCode();
       if (error == kErrorIncompleteFrame) return 1;
-      return ReportSocketError(socket, FD_READ, static_cast<int>(error));
+      return ReportSocketError(socket, kNetRead, static_cast<int>(error));
     }
     if (!OnAgentMessage(socket, msg)) return 0;
   }

@@ -1,18 +1,18 @@
-// EventSelector owns the WinSock event that sockets are bound to; SocketHandler serves the one
-// attached StreamBufferedSocket: it enumerates the socket's network events, receives, cuts frames
-// out of the received bytes, hands each AgentMsg to OnAgentMessage, sends, and reports every error
-// through OnSocketError. Windows build only; everything runs on the thread that waits on the
-// event, and nothing here locks.
+// EventSelector owns the event that sockets' network events are bound to (Windows; on POSIX the
+// descriptor's own readiness is waited on); SocketHandler serves the one attached
+// StreamBufferedSocket: it enumerates the socket's network events, receives, cuts frames out of
+// the received bytes, hands each AgentMsg to OnAgentMessage, sends, and reports every error
+// through OnSocketError. Everything runs on the thread that waits on NetworkWaitSource, and
+// nothing here locks.
 #ifndef VEXIL_NET_SOCKET_HANDLER_H_
 #define VEXIL_NET_SOCKET_HANDLER_H_
-
-#include "sync/win32.h"
 
 #include <memory>
 
 #include "net/buffered_socket.h"
-#include "net/wsa_event.h"
 #include "orvel/messages.h"
+#include "sync/ordered_wait.h"
+#include "sync/signal_event.h"
 
 namespace vexil {
 
@@ -25,33 +25,31 @@ class EventSelector {
   // Slot 0: the event was signalled.
   virtual void OnSignaled();
 
-  // WSAEventSelect (handle, event, mask); 1 on success.
+  // Selects the network events in mask (kAllNetworkEvents and the like) of handle, which becomes
+  // non-blocking; a mask of 0 deselects them and makes it blocking again. 1 on success.
   int EventSelect(SOCKET handle, long mask);
-  // The event that attached sockets signal; the enumeration in OnSignaled resets it, so the
-  // waiter does not.
-  WsaEvent& NetworkEvent() { return event_; }
+  // Windows: the event that attached sockets signal; the enumeration in OnSignaled resets it, so
+  // the waiter does not. POSIX: never signalled by a socket.
+  SignalEvent& NetworkEvent() { return event_; }
+  const SignalEvent& NetworkEvent() const { return event_; }
 
  protected:
   // Not deleted through this class: slot 0 stays OnSignaled.
   ~EventSelector() = default;
 
  private:
-  WsaEvent event_;
+  SignalEvent event_;
 };
 
-// One enumeration of a socket's network events: the reported bits and, per bit index, its error.
-struct NetworkEventReport {
-  long events = 0;
-  int errors[FD_MAX_EVENTS] = {};
-};
-// Enumerates the socket's network events and resets event in the same request; 1 on success, 0
-// with the cause in the WinSock last error. The handler calls it through a pointer, so that a test
-// can make the enumeration fail.
-using EnumerateNetworkEventsFn = int (*)(StreamBufferedSocket* socket, WsaEvent& event,
-                                         NetworkEventReport* report);
+// Enumerates the socket's network events (Windows: and resets event in the same request; POSIX:
+// from its readiness, see EnumerateNetworkEvents in native_socket.h); 1 on success, 0 with the
+// cause in the last error. The handler calls it through a pointer, so that a test can make the
+// enumeration fail.
+using EnumerateSocketEventsFn = int (*)(StreamBufferedSocket* socket, SignalEvent& event,
+                                        NetworkEventReport* report);
 // The system's enumeration, the handler's default.
-int EnumerateNetworkEvents(StreamBufferedSocket* socket, WsaEvent& event,
-                           NetworkEventReport* report);
+int EnumerateSocketEvents(StreamBufferedSocket* socket, SignalEvent& event,
+                          NetworkEventReport* report);
 
 class SocketHandler : public EventSelector {
  public:
@@ -73,7 +71,7 @@ class SocketHandler : public EventSelector {
   // Slot 4: sends queued buffers, twice.
   virtual int OnWrite(StreamBufferedSocket* socket, int error);
   // Slots 5 to 12: a nonzero error is reported, error 0 gives 1; OnClose always reports
-  // (FD_CLOSE, error), error 0 meaning a graceful close.
+  // (kNetClose, error), error 0 meaning a graceful close.
   virtual int OnOutOfBand(StreamBufferedSocket* socket, int error);
   virtual int OnAccept(StreamBufferedSocket* socket, int error);
   virtual int OnConnect(StreamBufferedSocket* socket, int error);
@@ -98,9 +96,13 @@ class SocketHandler : public EventSelector {
   // in non-blocking mode); internal check when none is attached.
   StreamBufferedSocket* DetachSocket();
   StreamBufferedSocket* AttachedSocket() const { return attached_.get(); }
+  // What the serving thread waits on for the attached socket's events, as one WaitForFirst
+  // source; ready means OnSignaled has work. POSIX: room to write is asked for only while the
+  // socket holds unsent bytes, and a handler with nothing attached gives a source never ready.
+  WaitSource NetworkWaitSource() const;
   // Replaces the enumeration HandleNetworkEvents uses; null restores the system's.
-  void SetEventEnumerator(EnumerateNetworkEventsFn enumerate) {
-    enumerate_ = enumerate != nullptr ? enumerate : &EnumerateNetworkEvents;
+  void SetEventEnumerator(EnumerateSocketEventsFn enumerate) {
+    enumerate_ = enumerate != nullptr ? enumerate : &EnumerateSocketEvents;
   }
 
  protected:
@@ -117,7 +119,7 @@ class SocketHandler : public EventSelector {
 
   std::unique_ptr<StreamBufferedSocket> attached_;  // Null when none is attached.
   bool error_reported_ = false;  // Set once OnSocketError ran in the current dispatch.
-  EnumerateNetworkEventsFn enumerate_ = &EnumerateNetworkEvents;
+  EnumerateSocketEventsFn enumerate_ = &EnumerateSocketEvents;
 };
 
 }  // namespace vexil

@@ -6,30 +6,11 @@
 
 namespace vexil {
 
-int StartupSockets(uint16_t version) {
-  WSADATA wsaData;
-  if (::WSAStartup(version, &wsaData) != 0) return 0;
-  if (wsaData.wVersion != version) {
-    CleanupSockets();
-    return 0;
-  }
-  return 1;
-}
-
-int CleanupSockets() { return ::WSACleanup() != SOCKET_ERROR ? 1 : 0; }
-
 SocketServiceGuard::SocketServiceGuard(uint16_t version) {
   if (!StartupSockets(version)) FatalError(L"Fail to WinSock Startup.");
 }
 
 SocketServiceGuard::~SocketServiceGuard() { CleanupSockets(); }
-
-void FatalError(const wchar_t* text) {
-  wchar_t caption[256] = {};
-  ::GetModuleFileNameW(nullptr, caption, 256);
-  ::MessageBoxW(::GetActiveWindow(), text, caption, MB_OK);
-  ::ExitProcess(static_cast<UINT>(-1));
-}
 
 namespace {
 
@@ -126,15 +107,6 @@ int GetLocalAddress(std::string& out, int preferNon10) {
   const hostent* host = ::gethostbyname(szHostName);
   if (host == nullptr) return 0;
   return PickLocalAddress(host->h_addr_list, preferNon10, out);
-}
-
-int SetEventMask(SOCKET socket, WSAEVENT event, long mask) {
-  if (::WSAEventSelect(socket, event, mask) != 0) return 0;
-  if (mask == 0) {
-    u_long dwVal = 0;
-    ::ioctlsocket(socket, FIONBIO, &dwVal);
-  }
-  return 1;
 }
 
 SOCKET SocketHandle(const Socket* socket) {

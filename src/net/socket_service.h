@@ -1,9 +1,10 @@
 // Process-wide socket-service start-up and the free helpers of the socket layer: error texts, the
-// fatal-error box, the local address and the event-selection switch. Windows build only.
+// fatal-error box, the local address and the event-selection switch. On POSIX there is no service
+// to start: start-up and clean-up succeed at once.
 #ifndef VEXIL_NET_SOCKET_SERVICE_H_
 #define VEXIL_NET_SOCKET_SERVICE_H_
 
-#include "sync/win32.h"
+#include "net/socket_types.h"
 
 #include <cstdint>
 #include <string>
@@ -40,8 +41,8 @@ class SocketServiceGuard {
   ~SocketServiceGuard();
 };
 
-// Shows text in a message box captioned with the executable's path, then ends the process with
-// exit code -1. Never returns.
+// Shows text in a message box captioned with the executable's path (POSIX: writes it to the
+// standard error), then ends the process with exit code -1. Never returns.
 [[noreturn]] void FatalError(const wchar_t* text);
 
 // The constant text for a WinSock or layer error code; "<UNKNOWN ERROR>" for any other code.
@@ -55,9 +56,9 @@ int GetLocalAddress(std::string& out, int preferNon10);
 // 4-byte IPv4 address); a null list or no entry gives 0.
 int PickLocalAddress(char* const* addressList, int preferNon10, std::string& out);
 
-// WSAEventSelect (socket, event, mask); a mask of 0 also switches the socket back to blocking
-// mode. 1 on success.
-int SetEventMask(SOCKET socket, WSAEVENT event, long mask);
+// WSAEventSelect (socket, event, mask) on Windows; a mask of 0 also switches the socket back to
+// blocking mode. POSIX: only the mode changes (non-blocking for a mask). 1 on success.
+int SetEventMask(SOCKET socket, void* event, long mask);
 
 // The socket's handle, or INVALID_SOCKET for a null pointer.
 SOCKET SocketHandle(const Socket* socket);

@@ -3,7 +3,9 @@
 #include <climits>
 #include <vector>
 
+#include "net/native_socket.h"
 #include "sync/check.h"
+#include "sync/last_error.h"
 
 namespace vexil {
 
@@ -16,12 +18,13 @@ int ClampToInt(unsigned n) { return n > INT_MAX ? INT_MAX : static_cast<int>(n);
 // sending cannot hold the worker in one notification.
 constexpr unsigned kReceiveChunkBytes = 16u << 10;
 constexpr int kReceiveChunks = 64;
-// Buffers handed to one WSASend.
-constexpr DWORD kGatherPieces = 64;
+// Buffers handed to one gathered send.
+constexpr unsigned kGatherPieces = 64;
+
+bool WouldBlock() { return LastErrorCode() == static_cast<uint32_t>(kSocketErrorWouldBlock); }
 
 int SwitchToBlocking(SOCKET handle) {
-  u_long dwVal = 0;
-  if (::ioctlsocket(handle, FIONBIO, &dwVal) != 0) {
+  if (!SetSocketBlocking(handle, true)) {
     CheckFailed();
     return 0;
   }
@@ -34,7 +37,7 @@ template <typename Bytes, typename Call>
 int TransferAll(SOCKET handle, Bytes* rest, unsigned length, Call call) {
   if (!SwitchToBlocking(handle)) return 0;
   while (length > 0) {
-    const int n = call(handle, rest, ClampToInt(length), 0);
+    const int n = call(handle, rest, ClampToInt(length));
     if (n <= 0) return 0;
     rest += n;
     length -= static_cast<unsigned>(n);
@@ -52,14 +55,6 @@ void ConsumeSent(SendBufferList& list, unsigned long sent) {
   if (sent > 0) list.front().Consume(static_cast<unsigned>(sent));
 }
 
-// The number of bytes the socket holds for reading, through FIONREAD.
-int PendingCount(SOCKET handle, unsigned* count) {
-  u_long dwToRead = 0;
-  if (::ioctlsocket(handle, FIONREAD, &dwToRead) != 0) return 0;
-  *count = dwToRead;
-  return 1;
-}
-
 }  // namespace
 
 int TryReceive(SOCKET handle, void* destination, unsigned capacity, unsigned* received) {
@@ -69,9 +64,10 @@ int TryReceive(SOCKET handle, void* destination, unsigned capacity, unsigned* re
   }
   *received = 0;
   if (capacity == 0) return 1;
-  const int n = ::recv(handle, static_cast<char*>(destination), ClampToInt(capacity), 0);
+  const int n =
+      static_cast<int>(::recv(handle, static_cast<char*>(destination), ClampToInt(capacity), 0));
   if (n == 0) return 0;
-  if (n < 0) return ::WSAGetLastError() == WSAEWOULDBLOCK ? 1 : 0;
+  if (n < 0) return WouldBlock() ? 1 : 0;
   *received += static_cast<unsigned>(n);
   return 1;
 }
@@ -84,9 +80,9 @@ int TrySend(SOCKET handle, const void* source, unsigned length, unsigned* sent) 
   *sent = 0;
   const char* rest = static_cast<const char*>(source);
   while (*sent < length) {
-    const int n = ::send(handle, rest, ClampToInt(length - *sent), 0);
+    const int n = static_cast<int>(::send(handle, rest, ClampToInt(length - *sent), kSendFlags));
     if (n == 0) return 0;
-    if (n < 0) return ::WSAGetLastError() == WSAEWOULDBLOCK ? 1 : 0;
+    if (n < 0) return WouldBlock() ? 1 : 0;
     rest += n;
     *sent += static_cast<unsigned>(n);
   }
@@ -94,11 +90,17 @@ int TrySend(SOCKET handle, const void* source, unsigned length, unsigned* sent) 
 }
 
 int ReceiveAll(SOCKET handle, void* destination, unsigned length) {
-  return TransferAll(handle, static_cast<char*>(destination), length, ::recv);
+  return TransferAll(handle, static_cast<char*>(destination), length,
+                     [](SOCKET socket, char* to, int size) {
+                       return static_cast<int>(::recv(socket, to, size, 0));
+                     });
 }
 
 int SendAll(SOCKET handle, const void* source, unsigned length) {
-  return TransferAll(handle, static_cast<const char*>(source), length, ::send);
+  return TransferAll(handle, static_cast<const char*>(source), length,
+                     [](SOCKET socket, const char* from, int size) {
+                       return static_cast<int>(::send(socket, from, size, kSendFlags));
+                     });
 }
 
 int ReceivePending(SOCKET handle, ByteBuffer* buffer) {
@@ -107,7 +109,7 @@ int ReceivePending(SOCKET handle, ByteBuffer* buffer) {
     return 0;
   }
   unsigned dwToRead = 0;
-  if (!PendingCount(handle, &dwToRead)) return 0;
+  if (!PendingByteCount(handle, &dwToRead)) return 0;
   if (dwToRead == 0) return 1;
   buffer->Reserve(dwToRead);
   unsigned dwXfer = 0;
@@ -126,7 +128,7 @@ int ReceivePending(SOCKET handle, BufferPtr& buffer) {
 
 int ReceivePending(SOCKET handle, std::string& text) {
   unsigned dwToRead = 0;
-  if (!PendingCount(handle, &dwToRead)) return 0;
+  if (!PendingByteCount(handle, &dwToRead)) return 0;
   if (dwToRead == 0) return 1;
   std::vector<char> pending(dwToRead);
   unsigned dwXfer = 0;
@@ -142,13 +144,15 @@ int ReceiveAvailable(SOCKET handle, BufferPtr& data) {
     return 0;
   }
   // Received in place, chunk by chunk, until one comes back short: that one emptied the socket.
-  // No FIONREAD first: under Wine every ioctl is one more server request per notification.
+  // No pending-count query first: under Wine every ioctl is one more server request per
+  // notification.
   for (int chunk = 0; chunk < kReceiveChunks; ++chunk) {
     buffer->Reserve(kReceiveChunkBytes);
-    const int n = ::recv(handle, reinterpret_cast<char*>(buffer->Data() + buffer->Size()),
-                         static_cast<int>(kReceiveChunkBytes), 0);
-    if (n < 0) return ::WSAGetLastError() == WSAEWOULDBLOCK ? 1 : 0;
-    // The peer closed: FD_CLOSE reports it, after the frames already received are delivered.
+    const int n =
+        static_cast<int>(::recv(handle, reinterpret_cast<char*>(buffer->Data() + buffer->Size()),
+                                static_cast<int>(kReceiveChunkBytes), 0));
+    if (n < 0) return WouldBlock() ? 1 : 0;
+    // The peer closed: the close event reports it, after the frames already received are delivered.
     if (n == 0) return 1;
     if (static_cast<unsigned>(n) > kReceiveChunkBytes) {
       CheckFailed();
@@ -157,7 +161,7 @@ int ReceiveAvailable(SOCKET handle, BufferPtr& data) {
     buffer->Append(nullptr, static_cast<unsigned>(n));
     if (static_cast<unsigned>(n) < kReceiveChunkBytes) return 1;
   }
-  // More is waiting: the receive re-enabled FD_READ, so the next notification takes it.
+  // More is waiting: it shows as another read event, so the next notification takes it.
   return 1;
 }
 
@@ -183,22 +187,22 @@ int SendPending(SOCKET handle, std::string& text) {
 }
 
 int FlushSendQueue(SOCKET handle, SendBufferList& list, size_t* sent) {
-  ::WSASetLastError(0);
+  SetLastErrorCode(0);
   while (!list.empty()) {
-    // Gathered into one WSASend: one system call for everything queued, not one per buffer.
-    WSABUF pieces[kGatherPieces];
-    DWORD count = 0;
+    // Gathered into one send: one system call for everything queued, not one per buffer.
+    SendPiece pieces[kGatherPieces];
+    unsigned count = 0;
     unsigned long offered = 0;
     for (auto it = list.begin(); it != list.end() && count < kGatherPieces; ++it) {
       if (it->Size() == 0) continue;
-      pieces[count].buf = reinterpret_cast<char*>(it->Data());
-      pieces[count].len = it->Size();
+      pieces[count].data = it->Data();
+      pieces[count].size = it->Size();
       offered += it->Size();
       ++count;
     }
-    DWORD went_out = 0;
-    if (count > 0 && ::WSASend(handle, pieces, count, &went_out, 0, nullptr, nullptr) != 0) {
-      return ::WSAGetLastError() == WSAEWOULDBLOCK ? 1 : 0;
+    unsigned long went_out = 0;
+    if (count > 0 && !GatherSend(handle, pieces, count, &went_out)) {
+      return WouldBlock() ? 1 : 0;
     }
     ConsumeSent(list, went_out);
     if (sent != nullptr) *sent += went_out;

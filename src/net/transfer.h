@@ -1,15 +1,15 @@
-// Free functions that move bytes between a socket handle and a buffer. Windows build only.
+// Free functions that move bytes between a socket handle and a buffer, on Windows and POSIX.
 //
-// All return 1 for success and 0 for failure with the cause in the WinSock last error. The
+// All return 1 for success and 0 for failure with the cause in the last error. The
 // non-blocking forms (TryReceive, TrySend, ReceivePending, SendPending, FlushSendQueue) treat
-// WSAEWOULDBLOCK as success with a short, possibly zero, count. A receive of 0 bytes (the peer
+// a would-block as success with a short, possibly zero, count. A receive of 0 bytes (the peer
 // closed the connection) is failure and leaves the last error as it was. The blocking forms switch
 // the socket to blocking mode, leave it so, and wait without a time limit: never use them on a
 // socket that has an event selection.
 #ifndef VEXIL_NET_TRANSFER_H_
 #define VEXIL_NET_TRANSFER_H_
 
-#include "sync/win32.h"
+#include "net/socket_types.h"
 
 #include <list>
 #include <string>
@@ -36,19 +36,19 @@ int ReceivePending(SOCKET handle, BufferPtr& buffer);
 int ReceivePending(SOCKET handle, std::string& text);
 // Non-blocking sockets only (an event selection makes a socket so): appends the bytes waiting
 // on the socket to the buffer, received in place in chunks until one comes back short, at most
-// 1 MiB a call (the receive re-enables FD_READ for the rest). One system call where there is
+// 1 MiB a call (the rest is reported as another read event). One system call where there is
 // less than a chunk, against two for ReceivePending. A closed connection is success here: the
-// FD_CLOSE notification reports it.
+// close event reports it.
 int ReceiveAvailable(SOCKET handle, BufferPtr& buffer);
 // Sends what the system accepts from the front of the buffer and consumes exactly that.
 int SendPending(SOCKET handle, ByteBuffer* buffer);
 int SendPending(SOCKET handle, BufferPtr& buffer);
 int SendPending(SOCKET handle, std::string& text);
-// Sets the last error to 0, then sends buffers from the front, gathered into one WSASend for up to
-// 64 of them, releasing each one sent whole, until the list is empty or the system refuses more
-// (1, with WSAEWOULDBLOCK as the last error: the next write notification resumes). A send that
-// took only part is followed by another. *sent, when given, gains the number of bytes that went
-// out, also on failure.
+// Sets the last error to 0, then sends buffers from the front, gathered into one system call for up
+// to 64 of them, releasing each one sent whole, until the list is empty or the system refuses more
+// (1, with a would-block as the last error: the next write notification resumes). A send that took
+// only part is followed by another. *sent, when given, gains the number of bytes that went out,
+// also on failure.
 int FlushSendQueue(SOCKET handle, SendBufferList& list, size_t* sent = nullptr);
 
 // Blocking: the whole content, consumed only once all of it went out.

@@ -11,21 +11,17 @@ constexpr uint32_t kCheckFailureCode = 0xE0000001u;
 
 // Windows: raises the structured exception 0xE0000001 (flags 0, no arguments) and returns if a
 // handler resumes execution, so that the caller's stated fallback runs.
-// Native: calls the installed handler; the default handler throws CheckFailure.
+// POSIX: where the host handles or ignores kCheckSignal, queues that signal to the calling thread
+// with the value 0xE0000001 and returns once the host's handler has (the fallback then runs);
+// where the signal has its default action, writes "VexilConn: internal check 0xE0000001 failed"
+// to the standard error and aborts the process.
 // Never call it while holding a lock that a host thread could need: a MinGW build runs no C++
 // destructors while an SEH exception unwinds, so such a lock would stay held.
 void CheckFailed();
 
-#ifndef _WIN32
-// Thrown by the default native handler.
-struct CheckFailure {
-  uint32_t code = kCheckFailureCode;
-};
-using CheckHandler = void (*)();
-// Installs a handler (null restores the default) and returns the previous one. A handler that
-// returns resumes execution after the check, as a resuming SEH handler would on Windows.
-CheckHandler SetCheckHandler(CheckHandler handler);
-#endif
+// POSIX: the signal of a failed check (SIGTRAP, as a debugger breaks on it); its si_code is
+// SI_QUEUE and its si_value.sival_int the code.
+extern const int kCheckSignal;
 
 }  // namespace vexil
 

@@ -1,5 +1,6 @@
-// Conversions between wide (UTF-16) text and narrow text in the system ANSI code page. Windows
-// build only. Text stops at the first NUL; text the system cannot convert becomes empty.
+// Conversions between wide text and narrow text: on Windows UTF-16 and the system ANSI code page,
+// on POSIX UTF-32 and UTF-8. Text stops at the first NUL; text that cannot be converted (on POSIX:
+// a surrogate or a value above U+10FFFF, or malformed UTF-8) becomes empty.
 #ifndef VEXIL_SYNC_CODE_PAGE_H_
 #define VEXIL_SYNC_CODE_PAGE_H_
 

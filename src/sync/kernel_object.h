@@ -6,17 +6,9 @@
 
 #include <cstdint>
 
-namespace vexil {
+#include "sync/wait_result.h"
 
-// Timeouts and the results of every wait, as the system returns them.
-constexpr uint32_t kInfinite = 0xFFFFFFFFu;
-constexpr uint32_t kWaitObject0 = 0;
-constexpr uint32_t kWaitAbandoned0 = 0x80;
-constexpr uint32_t kWaitIoCompletion = 0xC0;
-constexpr uint32_t kWaitTimeout = 0x102;
-constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;
-// The most objects or handles one wait takes.
-constexpr uint32_t kMaxWaitObjects = 64;
+namespace vexil {
 
 class WaitableBase {
  public:

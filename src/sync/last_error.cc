@@ -2,6 +2,8 @@
 
 #ifdef _WIN32
 #include "sync/win32.h"
+#else
+#include <cerrno>
 #endif
 
 namespace vexil {
@@ -13,12 +15,9 @@ void SetLastErrorCode(uint32_t code) { ::SetLastError(code); }
 
 #else
 
-namespace {
-thread_local uint32_t t_last_error = 0;
-}  // namespace
-
-uint32_t LastErrorCode() { return t_last_error; }
-void SetLastErrorCode(uint32_t code) { t_last_error = code; }
+// errno is what the system calls of the POSIX layer report through, as GetLastError is on Windows.
+uint32_t LastErrorCode() { return static_cast<uint32_t>(errno); }
+void SetLastErrorCode(uint32_t code) { errno = static_cast<int>(code); }
 
 #endif
 

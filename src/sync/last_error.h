@@ -1,5 +1,5 @@
 // The calling thread's last-error value: the system's (and WinSock's, the same per-thread value) in
-// the Windows build, a thread-local word in the native build.
+// the Windows build, errno in the POSIX build. System calls change it on both.
 #ifndef VEXIL_SYNC_LAST_ERROR_H_
 #define VEXIL_SYNC_LAST_ERROR_H_
 

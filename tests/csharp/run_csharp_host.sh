@@ -34,7 +34,7 @@ if [ -n "$asan" ]; then
 fi
 status=0
 bash "$source/tests/tools/sample_host_exchange.sh" --host "$work/sample-host-cs.exe" \
-  --address 127.0.0.157 "$bin" "$source/tools/ha-agent/examples/demo.script" - - |
+  --address 127.0.0.157 "$bin" "$source/tools/ha-agent/examples/demo.script" |
   tee "$work/exchange.out" || status=$?
 [ "$status" -eq 0 ] || exit "$status"
 grep -q 'sample-host-cs: a kept list is refused after its call' "$work/exchange.out" ||

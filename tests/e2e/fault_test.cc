@@ -15,15 +15,18 @@
 #include <thread>
 #include <vector>
 
-#include "e2e/full_listen_queue.h"
 #include "e2e/process_figures.h"
 #include "e2e/warning_storm.h"
 #include "host/agent_connector.h"
 #include "host/file_bytes.h"
 #include "net/socket_service.h"
 #include "orvel/frame.h"
-#include "sync/win32.h"
+#include "support/test_platform.h"
 #include "tools/running_agent.h"
+
+#ifdef _WIN32
+#include "e2e/full_listen_queue.h"
+#endif
 
 namespace vexil {
 namespace {
@@ -75,7 +78,7 @@ class HostCaller {
             connector->SendWarningMsg(1, "probe", "", 0, 0);
             const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
             longest_ = std::max<long long>(longest_, took.count());
-            ::Sleep(2);
+            std::this_thread::sleep_for(milliseconds(2));
           }
         }) {}
   ~HostCaller() { Stop(); }
@@ -116,12 +119,12 @@ class FaultTest : public ::testing::Test {
   FaultTest()
       : log_(&FixedTime, L"c:\\no such directory\\none.ini"),
         connector_(&log_, ConnectorTiming{50, 8990}) {
-    ::DeleteFileW(log_.path());
+    testing::RemoveFile(log_.path());
     host_.connector = &connector_;
   }
   ~FaultTest() override {
     connector_.StopConn();
-    ::DeleteFileW(log_.path());
+    testing::RemoveFile(log_.path());
   }
   static void Init(AgentConnector* connector, const wchar_t* haip) {
     const std::wstring option = std::wstring(L"-HAIP:") + haip;
@@ -208,7 +211,8 @@ TEST_F(FaultTest, AStalledAgentCostsABoundedConnectionNotAHang) {
                                            "expect CheckReply 10000 value=5", "quit"});
   ASSERT_TRUE(agent.listening());
   Start(L"127.0.0.33");
-  for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i) ::Sleep(10);
+  for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i)
+    std::this_thread::sleep_for(milliseconds(10));
   ASSERT_EQ(StatusConnected, connector_.GetStatus());
   const ProcessFigures before = MeasureProcess();
   size_t peak = 0;
@@ -263,7 +267,9 @@ TEST_F(FaultTest, TwoHundredRestartsLeakNothing) {
   EXPECT_LE(last.handles, tenth.handles + 8);
   EXPECT_LE(last.next_handle, vexil::testing::SettledNextHandle(host_.figures, 10) + 8 * 4)
       << "handles leak";
-  EXPECT_LE(last.private_bytes, tenth.private_bytes + (2u << 20));
+  if (testing::kMemoryIsLeakProbe) {
+    EXPECT_LE(last.private_bytes, tenth.private_bytes + (2u << 20));
+  }
   EXPECT_LT(longest, 1000);
 }
 
@@ -281,7 +287,8 @@ TEST_F(FaultTest, WarningStormAcrossAgentRestartsKeepsEachThreadsOrder) {
   tools::RunningAgent agent("127.0.0.37", script);
   ASSERT_TRUE(agent.listening());
   Start(L"127.0.0.37");
-  for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i) ::Sleep(10);
+  for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i)
+    std::this_thread::sleep_for(milliseconds(10));
   // Spread over several restarts: a short pause every 10 calls.
   const StormOutcome storm = RunWarningStorm(kThreads, kEach, 10, [this](unsigned t, unsigned seq) {
     return connector_.SendWarningMsg(1, "storm", "", t, seq) == kWarningQueued;
@@ -335,7 +342,8 @@ TEST_F(FaultTest, ALargeFrameAndABurstBehindASleepingReaderArriveWhole) {
                      "wait 4000", "resume", "expect Warning 30000 code=1500 ", "quit"});
   ASSERT_TRUE(agent.listening());
   Start(L"127.0.0.38");
-  for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i) ::Sleep(10);
+  for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i)
+    std::this_thread::sleep_for(milliseconds(10));
   ASSERT_EQ(StatusConnected, connector_.GetStatus());
   const std::string large(kLargeBytes, 'L');
   const auto large_sent = Clock::now();
@@ -346,7 +354,7 @@ TEST_F(FaultTest, ALargeFrameAndABurstBehindASleepingReaderArriveWhole) {
       std::lock_guard<std::mutex> guard(host_.mutex);
       if (!host_.statuses.empty()) break;
     }
-    ::Sleep(10);
+    std::this_thread::sleep_for(milliseconds(10));
   }
   const auto large_took = std::chrono::duration_cast<milliseconds>(Clock::now() - large_sent);
   const std::string text(4000, 'b');
@@ -383,7 +391,8 @@ TEST_F(FaultTest, AWarningAtTheFrameLimitArrivesAndOneByteMoreIsRefused) {
                             {"expect Register 10000", "expect Warning 30000 code=2 ", "quit"});
   ASSERT_TRUE(agent.listening());
   Start(L"127.0.0.45");
-  for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i) ::Sleep(10);
+  for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i)
+    std::this_thread::sleep_for(milliseconds(10));
   ASSERT_EQ(StatusConnected, connector_.GetStatus());
   BufferPtr empty;
   ASSERT_TRUE(WriteFrame(empty, ConnectorMsg(ConnectorTag::kWarning, Warning())));
@@ -414,7 +423,7 @@ TEST_F(FaultTest, StopReturnsFromEveryState) {
     AgentConnector refused(&log_, ConnectorTiming{50, 8990});
     Init(&refused, L"127.0.0.35");
     ASSERT_EQ(kRunStarted, refused.RunConn(&host_));
-    ::Sleep(300);
+    std::this_thread::sleep_for(milliseconds(300));
     EXPECT_TRUE(timed_stop(&refused));
   }
   {
@@ -423,6 +432,7 @@ TEST_F(FaultTest, StopReturnsFromEveryState) {
     ASSERT_EQ(kRunStarted, waiting.RunConn(&host_));
     EXPECT_TRUE(timed_stop(&waiting));
   }
+#ifdef _WIN32
   {
     // A connect the system takes long to give up on: the agent's listen queue is full, so its
     // further connection requests are dropped unanswered.
@@ -431,16 +441,17 @@ TEST_F(FaultTest, StopReturnsFromEveryState) {
     AgentConnector stuck(&log_, ConnectorTiming{50, 8990});
     Init(&stuck, L"127.0.0.39");
     ASSERT_EQ(kRunStarted, stuck.RunConn(&host_));
-    ::Sleep(1000);
+    std::this_thread::sleep_for(milliseconds(1000));
     EXPECT_EQ(StatusConnecting, stuck.GetStatus());
     EXPECT_TRUE(timed_stop(&stuck));
   }
+#endif
   {
     // A name: looked up off the worker (a label longer than 63 characters fails without a query).
     AgentConnector named(&log_, ConnectorTiming{50, 8990});
     Init(&named, (std::wstring(70, L'n') + L".invalid").c_str());
     ASSERT_EQ(kRunStarted, named.RunConn(&host_));
-    ::Sleep(300);
+    std::this_thread::sleep_for(milliseconds(300));
     EXPECT_TRUE(timed_stop(&named));
   }
   // Connected with replies queued behind a stalled agent, then connected and idle.
@@ -448,8 +459,9 @@ TEST_F(FaultTest, StopReturnsFromEveryState) {
                                            "wait 1500", "resume", "wait 500", "quit"});
   ASSERT_TRUE(agent.listening());
   Start(L"127.0.0.36");
-  for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i) ::Sleep(10);
-  ::Sleep(500);
+  for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i)
+    std::this_thread::sleep_for(milliseconds(10));
+  std::this_thread::sleep_for(milliseconds(500));
   EXPECT_TRUE(timed_stop(&connector_));
   agent.Join();
 }

@@ -23,5 +23,14 @@ TEST(ConnectRules, BaseNameLiesBetweenTheLastBackslashAndTheLastDot) {
   EXPECT_EQ(long_name, ExecutableBaseName(L"C:\\" + long_name + L".exe")) << "no cut";
 }
 
+TEST(ConnectRules, PosixNameIsTheWholeFileNameUnlessItHasAnExtension) {
+  EXPECT_EQ(L"gameserver", PosixExecutableName(L"/srv/game.d/gameserver"))
+      << "no extension: the whole name, never empty";
+  EXPECT_EQ(L"game.server", PosixExecutableName(L"/srv/game.server.bin"));
+  EXPECT_EQ(L".hidden", PosixExecutableName(L"/srv/.hidden"));
+  EXPECT_EQ(L"game", PosixExecutableName(L"game"));
+  EXPECT_EQ(L"", PosixExecutableName(L"/srv/"));
+}
+
 }  // namespace
 }  // namespace vexil

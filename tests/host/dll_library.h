@@ -1,10 +1,14 @@
-// One run-time load of VexilConn.dll, used only through the public header, as a game server built
-// with the same toolchain would. Windows build only.
+// One run-time load of the library (VexilConn.dll, or libvexilconn.so through dlopen), used only
+// through the public header, as a game server built with the same toolchain would.
 #ifndef VEXIL_TESTS_HOST_DLL_LIBRARY_H_
 #define VEXIL_TESTS_HOST_DLL_LIBRARY_H_
 
+#ifdef _WIN32
 #include <winsock2.h>  // before <windows.h>
 #include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
 
 #include <string>
 #include <vector>
@@ -13,6 +17,7 @@
 
 namespace vexil::testing {
 
+#ifdef _WIN32
 inline std::wstring ExecutablePath() {
   wchar_t path[MAX_PATH] = {};
   ::GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -24,6 +29,7 @@ inline std::wstring ProgramDirectory() {
   const std::wstring path = ExecutablePath();
   return path.substr(0, path.rfind(L'\\') + 1);
 }
+#endif
 
 // A host that agrees to every check and adds nothing to any list.
 class AgreeingHost : public vexil::HostCallback {
@@ -41,22 +47,32 @@ class AgreeingHost : public vexil::HostCallback {
 // One load of the library: a fresh connector and log writer, unloaded again at the end.
 class Library {
  public:
+#ifdef _WIN32
   Library()
       : module_(::LoadLibraryExW((ProgramDirectory() + L"VexilConn.dll").c_str(), nullptr,
                                  LOAD_WITH_ALTERED_SEARCH_PATH)) {}
-  Library(const Library&) = delete;
-  Library& operator=(const Library&) = delete;
-  ~Library() {
-    if (module_ != nullptr) ::FreeLibrary(module_);
-  }
-
-  bool loaded() const { return module_ != nullptr; }
-  // Gives up this load now rather than at the end of the scope.
+  // Unloads now; later calls do nothing.
   void Unload() {
     if (module_ != nullptr) ::FreeLibrary(module_);
     module_ = nullptr;
   }
-  FARPROC Find(const char* name) const { return ::GetProcAddress(module_, name); }
+  void* Find(const char* name) const {
+    return reinterpret_cast<void*>(::GetProcAddress(module_, name));
+  }
+#else
+  // The build gives the library's path (VEXILCONN_LIBRARY_PATH).
+  Library() : module_(::dlopen(VEXILCONN_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL)) {}
+  void Unload() {
+    if (module_ != nullptr) ::dlclose(module_);
+    module_ = nullptr;
+  }
+  void* Find(const char* name) const { return ::dlsym(module_, name); }
+#endif
+  ~Library() { Unload(); }
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+
+  bool loaded() const { return module_ != nullptr; }
 
   int InitConn(const std::vector<const wchar_t*>& argv) const {
     return Get<VexilInitConnFn>("VexilInitConn")(static_cast<int>(argv.size()), argv.data());
@@ -77,9 +93,13 @@ class Library {
  private:
   template <typename Function>
   Function Get(const char* name) const {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(Find(name)));
+    return reinterpret_cast<Function>(Find(name));
   }
+#ifdef _WIN32
   HMODULE module_;
+#else
+  void* module_;
+#endif
 };
 
 }  // namespace vexil::testing

@@ -5,12 +5,14 @@
 #include <cstdio>
 #include <string>
 
+#include "support/test_platform.h"
+
 namespace vexil::testing {
 
 // The whole file as stored (binary read, so CR LF stays two bytes); empty when it cannot be read.
 inline std::string FileBytes(const wchar_t* path) {
   std::string bytes;
-  FILE* file = ::_wfopen(path, L"rb");
+  FILE* file = OpenFile(path, L"rb");
   if (file == nullptr) return bytes;
   char chunk[4096];
   size_t n;

@@ -5,16 +5,18 @@
 #include <chrono>
 #include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/agent_connector.h"
 #include "host/file_bytes.h"
+#include "net/native_socket.h"
 #include "net/socket_service.h"
 #include "orvel/frame.h"
 #include "orvel/message_text.h"
 #include "support/check_recorder.h"
+#include "support/test_platform.h"
 #include "sync/last_error.h"
-#include "sync/win32.h"
 
 namespace vexil {
 namespace {
@@ -34,7 +36,7 @@ class FakeAgent {
     address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
     ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::listen(listener_, 4);
-    int length = sizeof address;
+    SockLength length = sizeof address;
     ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
     port_ = ::ntohs(address.sin_port);
   }
@@ -42,7 +44,7 @@ class FakeAgent {
   FakeAgent& operator=(const FakeAgent&) = delete;
   ~FakeAgent() {
     CloseClient();
-    ::closesocket(listener_);
+    CloseNativeSocket(listener_);
   }
 
   uint16_t port() const { return port_; }
@@ -66,7 +68,7 @@ class FakeAgent {
           std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0 || !Readable(client_, left)) return "timeout";
       char chunk[4096];
-      const int n = ::recv(client_, chunk, sizeof chunk, 0);
+      const int n = static_cast<int>(::recv(client_, chunk, sizeof chunk, 0));
       if (n <= 0) return "closed";
       received_.Append(chunk, static_cast<unsigned>(n));
     }
@@ -79,10 +81,10 @@ class FakeAgent {
   }
   void Send(const AgentMsg& message) { SendBytes(Encode(message)); }
   void SendBytes(const std::string& bytes) {
-    ::send(client_, bytes.data(), static_cast<int>(bytes.size()), 0);
+    ::send(client_, bytes.data(), static_cast<int>(bytes.size()), kSendFlags);
   }
   void CloseClient() {
-    if (client_ != INVALID_SOCKET) ::closesocket(client_);
+    if (client_ != INVALID_SOCKET) CloseNativeSocket(client_);
     client_ = INVALID_SOCKET;
     received_.Clear();
   }
@@ -94,7 +96,8 @@ class FakeAgent {
     FD_SET(socket, &set);
     timeval limit{static_cast<long>(timeout.count() / 1000),
                   static_cast<long>(timeout.count() % 1000 * 1000)};
-    return ::select(0, &set, nullptr, nullptr, &limit) == 1;
+    // The first argument counts descriptors on POSIX; Windows ignores it.
+    return ::select(static_cast<int>(socket) + 1, &set, nullptr, nullptr, &limit) == 1;
   }
 
   SOCKET listener_ = INVALID_SOCKET;
@@ -143,19 +146,19 @@ class WorkerTest : public ::testing::Test {
   explicit WorkerTest(uint32_t retry_delay_ms = 50)
       : log_(&FixedTime, L"c:\\no such directory\\none.ini"),
         connector_(&log_, ConnectorTiming{retry_delay_ms, agent_.port()}) {
-    ::DeleteFileW(log_.path());
+    testing::RemoveFile(log_.path());
     host_.connector = &connector_;
     const wchar_t* const argv[] = {L"srv", L"-GSID:12", L"-HAPORT:1", L"-HAIP:127.0.0.1", L"x"};
     connector_.InitConn(5, argv);
   }
   ~WorkerTest() override {
     connector_.StopConn();
-    ::DeleteFileW(log_.path());
+    testing::RemoveFile(log_.path());
   }
 
   std::string RegisterText(int32_t gsid) const {
     return "Register(magic=65537, gsid=" + std::to_string(gsid) +
-           ", processId=" + std::to_string(::GetCurrentProcessId()) +
+           ", processId=" + std::to_string(testing::TestProcessId()) +
            ", nsapList=[Nsap(nsapId=88888, port=" + std::to_string(agent_.port()) +
            ")], reserved=0, exeName=\"host_worker_test\")";
   }
@@ -169,7 +172,7 @@ class WorkerTest : public ::testing::Test {
   bool WaitForStatus(int32_t status) {
     for (int i = 0; i < 1000; ++i) {
       if (connector_.GetStatus() == status) return true;
-      ::Sleep(10);
+      std::this_thread::sleep_for(milliseconds(10));
     }
     return false;
   }
@@ -195,7 +198,7 @@ TEST_F(WorkerTest, RegistersThenAnswersEveryRequestInOrder) {
   EXPECT_EQ("StatListReply(stats=[])", agent_.NextFrame());
   for (char byte : agent_.Encode(Check(5))) {
     agent_.SendBytes(std::string(1, byte));
-    ::Sleep(5);
+    std::this_thread::sleep_for(milliseconds(5));
   }
   EXPECT_EQ("CheckReply(value=5, gsid=12)", agent_.NextFrame());
 
@@ -265,6 +268,8 @@ TEST_F(WorkerTest, ReconnectsWithAFreshRegisterAndNoStaleReplies) {
   EXPECT_EQ("CheckReply(value=4, gsid=31)", agent_.NextFrame());
   const std::string log = testing::FileBytes(log_.path());
   EXPECT_NE(std::string::npos, log.find(" Event: ")) << log;
+  // A connect that succeeded logs error 0, not whatever the thread's last error held before it.
+  EXPECT_NE(std::string::npos, log.find("Error code : 0 Connect IP: 127.0.0.1 ")) << log;
 }
 
 TEST_F(WorkerTest, MalformedFrameEndsTheConnection) {
@@ -281,7 +286,7 @@ TEST_F(WorkerTest, StopFromInsideACallbackReturns) {
   command.text = "stop";
   agent_.Send(AgentMsg(AgentTag::kCommand, command));
   auto stopped = std::async(std::launch::async, [this] {
-    while (!host_.stopped_inside) ::Sleep(10);
+    while (!host_.stopped_inside) std::this_thread::sleep_for(milliseconds(10));
     connector_.StopConn();
   });
   ASSERT_EQ(std::future_status::ready, stopped.wait_for(seconds(10)));

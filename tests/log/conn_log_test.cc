@@ -8,7 +8,13 @@
 #include <vector>
 
 #include "host/file_bytes.h"
-#include "sync/win32.h"
+#include "support/test_platform.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+
+#include <cstdlib>
+#endif
 
 namespace vexil {
 namespace {
@@ -16,6 +22,9 @@ namespace {
 // Loaded on 2024-03-05 at 07:09; every line is written at 07:09:03.045 on the 5th.
 LogTime FixedTime() { return LogTime{2024, 3, 5, 7, 9, 3, 45}; }
 
+using testing::kTextLineEnd;
+
+#ifdef _WIN32
 std::wstring ExecutableBaseName() {
   wchar_t path[MAX_PATH] = {};
   ::GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -24,25 +33,41 @@ std::wstring ExecutableBaseName() {
   return name.substr(0, name.rfind(L'.'));
 }
 
+std::wstring LogFolder() { return L"c:\\LOG\\VexilConn\\"; }
+#else
+// The test build sets VEXILCONN_LOG_DIR; this program has no extension.
+std::wstring ExecutableBaseName() { return L"log_conn_log_test"; }
+
+std::wstring LogFolder() {
+  const char* folder = std::getenv("VEXILCONN_LOG_DIR");
+  const std::string narrow = folder != nullptr ? folder : "/tmp";
+  return std::wstring(narrow.begin(), narrow.end()) + L"/";
+}
+#endif
+
+std::string Lines(std::initializer_list<std::string> lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + kTextLineEnd;
+  return text;
+}
+
 // A profile file of this test program's own, removed again at the end of each test; the log file
 // of the fixed load time starts empty in each test.
 class ConnLogTest : public ::testing::Test {
  protected:
   ConnLogTest() {
-    wchar_t directory[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, directory);
-    profile_ = std::wstring(directory) + L"conn_log_test_profile.ini";
-    ::DeleteFileW(profile_.c_str());
-    log_path_ = L"c:\\LOG\\VexilConn\\" + ExecutableBaseName() + L"_20240305_0709.log";
-    ::DeleteFileW(log_path_.c_str());
+    profile_ = testing::TempDirectory() + L"conn_log_test_profile.ini";
+    testing::RemoveFile(profile_.c_str());
+    log_path_ = LogFolder() + ExecutableBaseName() + L"_20240305_0709.log";
+    testing::RemoveFile(log_path_.c_str());
   }
   ~ConnLogTest() override {
-    ::DeleteFileW(profile_.c_str());
-    ::DeleteFileW(log_path_.c_str());
+    testing::RemoveFile(profile_.c_str());
+    testing::RemoveFile(log_path_.c_str());
   }
 
   void WriteProfile(const char* text) {
-    FILE* file = ::_wfopen(profile_.c_str(), L"wb");
+    FILE* file = testing::OpenFile(profile_.c_str(), L"wb");
     ASSERT_NE(nullptr, file);
     std::fputs(text, file);
     std::fclose(file);
@@ -58,14 +83,14 @@ TEST_F(ConnLogTest, NamesTheFileAfterExecutableAndLoadTime) {
   EXPECT_EQ(2, log.level()) << "no profile file";
 }
 
-TEST_F(ConnLogTest, WritesTimestampedLinesWithCrLf) {
+TEST_F(ConnLogTest, WritesTimestampedLinesWithThePlatformsLineEnd) {
   ConnLog log(&FixedTime, profile_.c_str());
   log.Write(1, L"Error code : %d Connect IP: %ls Port:%u  \n", 10061, L"127.0.0.1", 8990u);
   log.Write(2, L"%ls", L"second");
   log.Write(3, L"above the level");
   EXPECT_EQ(
-      "VexilConn[05_07:09:03:045] = Error code : 10061 Connect IP: 127.0.0.1 Port:8990  \r\n\r\n"
-      "VexilConn[05_07:09:03:045] = second\r\n",
+      Lines({"VexilConn[05_07:09:03:045] = Error code : 10061 Connect IP: 127.0.0.1 Port:8990  ",
+             "", "VexilConn[05_07:09:03:045] = second"}),
       testing::FileBytes(log_path_.c_str()));
 }
 
@@ -75,7 +100,7 @@ TEST_F(ConnLogTest, CutsLongMessagesAt1023Characters) {
   log.Write(1, L"%ls", exact.c_str());
   log.Write(1, L"%ls", (std::wstring(1023, L'b') + L"cut").c_str());
   const std::string prefix = "VexilConn[05_07:09:03:045] = ";
-  EXPECT_EQ(prefix + std::string(1023, 'a') + "\r\n" + prefix + std::string(1023, 'b') + "\r\n",
+  EXPECT_EQ(Lines({prefix + std::string(1023, 'a'), prefix + std::string(1023, 'b')}),
             testing::FileBytes(log_path_.c_str()));
 }
 
@@ -99,7 +124,7 @@ TEST_F(ConnLogTest, LevelZeroWritesNothing) {
   WriteProfile("[LOG]\r\nERRLEVEL=0\r\n");
   ConnLog log(&FixedTime, profile_.c_str());
   log.Write(1, L"dropped");
-  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(log_path_.c_str()));
+  EXPECT_EQ(nullptr, testing::OpenFile(log_path_.c_str(), L"rb")) << "no file was made";
 }
 
 TEST_F(ConnLogTest, LinesFromManyThreadsStayWhole) {
@@ -119,7 +144,7 @@ TEST_F(ConnLogTest, LinesFromManyThreadsStayWhole) {
   size_t start = 0;
   int lines = 0;
   while (start < bytes.size()) {
-    const size_t end = bytes.find("\r\n", start);
+    const size_t end = bytes.find(kTextLineEnd, start);
     ASSERT_NE(std::string::npos, end);
     int thread = -1;
     int line = -1;
@@ -131,11 +156,77 @@ TEST_F(ConnLogTest, LinesFromManyThreadsStayWhole) {
     ASSERT_LT(thread, kThreads);
     EXPECT_EQ(next[thread]++, line) << "each thread's lines arrive in order";
     EXPECT_STREQ("end", tail);
-    start = end + 2;
+    start = end + sizeof(kTextLineEnd) - 1;
     ++lines;
   }
   EXPECT_EQ(kThreads * kLines, lines);
 }
+
+#ifndef _WIN32
+// The folder comes from the environment at load; one that cannot be made or written means no log
+// at all, and nothing else changes.
+class LogFolderTest : public ::testing::Test {
+ protected:
+  LogFolderTest() {
+    const char* folder = std::getenv("VEXILCONN_LOG_DIR");
+    saved_ = folder != nullptr ? folder : "";
+  }
+  ~LogFolderTest() override { ::setenv("VEXILCONN_LOG_DIR", saved_.c_str(), 1); }
+  std::string saved_;
+};
+
+TEST_F(LogFolderTest, IsMadeWithItsParentsWhereMissing) {
+  const std::string folder = "/tmp/vexilconn_log_folder_test_" + std::to_string(::getpid());
+  ::setenv("VEXILCONN_LOG_DIR", (folder + "/a/b/").c_str(), 1);
+  {
+    ConnLog log(&FixedTime, L"/nonexistent/profile.ini");
+    const std::wstring path = log.path();
+    EXPECT_EQ(
+        std::wstring(folder.begin(), folder.end()) + L"/a/b/log_conn_log_test_20240305_0709.log",
+        path);
+    log.Write(1, L"kept");
+    EXPECT_EQ(Lines({"VexilConn[05_07:09:03:045] = kept"}), testing::FileBytes(path.c_str()));
+    testing::RemoveFile(path.c_str());
+  }
+  ::rmdir((folder + "/a/b").c_str());
+  ::rmdir((folder + "/a").c_str());
+  ::rmdir(folder.c_str());
+}
+
+TEST_F(LogFolderTest, AFolderThatCannotBeMadeMeansNoLog) {
+  // A regular file where a parent folder would have to be.
+  const std::string blocker = "/tmp/vexilconn_log_blocker_" + std::to_string(::getpid());
+  FILE* file = std::fopen(blocker.c_str(), "w");
+  ASSERT_NE(nullptr, file);
+  std::fclose(file);
+  for (const std::string& folder : {blocker + "/logs", std::string()}) {
+    ::setenv("VEXILCONN_LOG_DIR", folder.c_str(), 1);
+    const char* home = std::getenv("HOME");
+    const std::string saved_home = home != nullptr ? home : "";
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const std::string saved_state = state != nullptr ? state : "";
+    if (folder.empty()) {
+      // Nothing names a folder at all.
+      ::unsetenv("HOME");
+      ::unsetenv("XDG_STATE_HOME");
+    }
+    ConnLog log(&FixedTime, L"/nonexistent/profile.ini");
+    EXPECT_STREQ(L"", log.path()) << folder;
+    log.Write(1, L"dropped without a word");
+    if (folder.empty()) {
+      ::setenv("HOME", saved_home.c_str(), 1);
+      if (!saved_state.empty()) ::setenv("XDG_STATE_HOME", saved_state.c_str(), 1);
+    }
+  }
+  std::remove(blocker.c_str());
+}
+
+TEST_F(ConnLogTest, PosixProfileIsReadAsWindowsReadsOne) {
+  WriteProfile("; comment\n[other]\nERRLEVEL=9\n [ log ] \n  errlevel =  5 \nERRLEVEL=7\n");
+  EXPECT_EQ(5, ConnLog(&FixedTime, profile_.c_str()).level())
+      << "names without regard to case or spaces, the first match";
+}
+#endif
 
 }  // namespace
 }  // namespace vexil

@@ -21,18 +21,18 @@ const std::wstring kUnresolvable = std::wstring(70, L'n') + L".invalid";
 
 TEST_F(AddressLookupTest, DottedTextIsDoneAtOnceAndANameOnItsOwnThread) {
   AddressLookup dotted(L"127.0.0.9");
-  ASSERT_EQ(kWaitObject0, dotted.Done().Wait(0));
+  ASSERT_TRUE(dotted.Done().Wait(0));
   uint32_t address = 0;
   ASSERT_EQ(1, dotted.Result(&address));
   EXPECT_EQ(::inet_addr("127.0.0.9"), address);
 
   AddressLookup name(kUnresolvable);
-  ASSERT_EQ(kWaitObject0, name.Done().Wait(10000));
+  ASSERT_TRUE(name.Done().Wait(10000));
   EXPECT_EQ(0, name.Result(&address));
   EXPECT_EQ(WSAEINVAL, ::WSAGetLastError());
 
   AddressLookup empty(L"");
-  ASSERT_EQ(kWaitObject0, empty.Done().Wait(0));
+  ASSERT_TRUE(empty.Done().Wait(0));
   EXPECT_EQ(0, empty.Result(&address));
 }
 
@@ -40,7 +40,7 @@ TEST_F(AddressLookupTest, DottedTextIsDoneAtOnceAndANameOnItsOwnThread) {
 TEST_F(AddressLookupTest, AnAbandonedLookupFinishesAlone) {
   for (int i = 0; i < 20; ++i) AddressLookup abandoned(kUnresolvable);
   AddressLookup last(kUnresolvable);
-  EXPECT_EQ(kWaitObject0, last.Done().Wait(10000));
+  EXPECT_TRUE(last.Done().Wait(10000));
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ class SocketHandlerTest : public ::testing::Test {
   // What the connection worker does on every signal of the event: no reset of its own, the
   // enumeration resets it.
   void Signal() {
-    ASSERT_EQ(1, handler_.NetworkEvent().Lock(5000));
+    ASSERT_TRUE(handler_.NetworkEvent().Wait(5000));
     handler_.OnSignaled();
   }
   // Signals until an error notification arrived, bounded.
@@ -96,7 +96,7 @@ TEST_F(SocketHandlerTest, DeliversCompleteFramesAndKeepsAnIncompleteTail) {
   EXPECT_EQ((std::vector<std::string>{Message(1), Message(2)}), handler_.calls);
   EXPECT_EQ(5u, client_->ReceiveBuffer().Size());
   // Left signalled, the worker would spin on it.
-  EXPECT_EQ(0, handler_.NetworkEvent().Lock(0));
+  EXPECT_FALSE(handler_.NetworkEvent().Wait(0));
   Deliver(third.substr(5));
   Signal();
   EXPECT_EQ((std::vector<std::string>{Message(1), Message(2), Message(3)}), handler_.calls);
@@ -250,7 +250,7 @@ TEST_F(SocketHandlerTest, EventBitsFollowThePerEventRule) {
 
 // A failed enumeration must not leave the manual-reset event signalled with nobody to handle it:
 // the worker would wake on it at full speed for ever. It is an error of the connection instead.
-int FailingEnumeration(StreamBufferedSocket*, WsaEvent&, NetworkEventReport*) {
+int FailingEnumeration(StreamBufferedSocket*, SignalEvent&, NetworkEventReport*) {
   ::WSASetLastError(WSAENETDOWN);
   return 0;
 }
@@ -262,7 +262,7 @@ TEST_F(SocketHandlerTest, AFailedEnumerationIsAConnectionErrorAndResetsTheEvent)
   Signal();
   EXPECT_EQ(std::vector<std::string>{"error 0 10050"}, handler_.calls);
   EXPECT_EQ(nullptr, handler_.AttachedSocket());
-  EXPECT_NE(1, handler_.NetworkEvent().Lock(0)) << "the event is still signalled";
+  EXPECT_FALSE(handler_.NetworkEvent().Wait(0)) << "the event is still signalled";
   handler_.SetEventEnumerator(nullptr);
 }
 

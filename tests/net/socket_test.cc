@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/loopback.h"
+#include "net/overlapped_datagram.h"
 #include "net/socket_service.h"
 #include "support/check_recorder.h"
 
@@ -221,10 +222,10 @@ TEST(Socket, DatagramsTravelBetweenTextAddresses) {
   char pong[] = "pong";
   WSABUF outgoing = {4, pong};
   ASSERT_EQ(4,
-            sender.SendToEx(&outgoing, 1, ::htonl(0x7F00000D), receiverPort, 0, nullptr, nullptr));
+            SendToEx(sender, &outgoing, 1, ::htonl(0x7F00000D), receiverPort, 0, nullptr, nullptr));
   WSABUF incoming = {sizeof(data), data};
   DWORD flags = 0;
-  ASSERT_EQ(4, receiver.ReceiveFromEx(&incoming, 1, &flags, from, fromPort, nullptr, nullptr));
+  ASSERT_EQ(4, ReceiveFromEx(receiver, &incoming, 1, &flags, from, fromPort, nullptr, nullptr));
   EXPECT_EQ("pong", std::string(data, 4));
   EXPECT_EQ(senderPort, fromPort);
   EXPECT_EQ(SOCKET_ERROR, sender.SendTo("x", 1, kUnresolvableName, receiverPort, 0));

@@ -5,6 +5,8 @@
 #include "sync/check.h"
 #ifdef _WIN32
 #include "sync/win32.h"
+#else
+#include <signal.h>
 #endif
 
 namespace vexil::testing {
@@ -26,8 +28,11 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* info) {
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 #else
-void OnCheck() {
-  g_code = kCheckFailureCode;
+struct sigaction g_previous;
+
+void OnCheckSignal(int, siginfo_t* info, void*) {
+  if (info->si_code != SI_QUEUE) return;
+  g_code = static_cast<uint32_t>(info->si_value.sival_int);
   g_flags = 0;
   g_arguments = 0;
   ++g_count;
@@ -41,7 +46,11 @@ CheckRecorder::CheckRecorder() {
 #ifdef _WIN32
   handle_ = ::AddVectoredExceptionHandler(1, &OnException);
 #else
-  SetCheckHandler(&OnCheck);
+  struct sigaction action = {};
+  action.sa_sigaction = &OnCheckSignal;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(kCheckSignal, &action, &g_previous);
 #endif
 }
 
@@ -49,7 +58,7 @@ CheckRecorder::~CheckRecorder() {
 #ifdef _WIN32
   ::RemoveVectoredExceptionHandler(handle_);
 #else
-  SetCheckHandler(nullptr);
+  ::sigaction(kCheckSignal, &g_previous, nullptr);
 #endif
 }
 

@@ -1,6 +1,6 @@
 // Records internal-check failures and resumes execution, so a test can see a check fire and then
-// verify the fallback that runs after it. Windows: a vectored exception handler; native: the
-// replaceable check handler. One recorder at a time per process.
+// verify the fallback that runs after it. Windows: a vectored exception handler; POSIX: a handler
+// of the check signal, as a host would install. One recorder at a time per process.
 #ifndef VEXIL_TESTS_SUPPORT_CHECK_RECORDER_H_
 #define VEXIL_TESTS_SUPPORT_CHECK_RECORDER_H_
 

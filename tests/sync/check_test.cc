@@ -9,6 +9,9 @@
 #include "sync/scoped_lock.h"
 
 #include <thread>
+#ifndef _WIN32
+#include <signal.h>
+#endif
 
 namespace vexil {
 namespace {
@@ -24,13 +27,17 @@ TEST(CheckFailed, RaisesContinuableCodeWithNoArgumentsAndResumes) {
 }
 
 #ifndef _WIN32
-TEST(CheckFailed, DefaultNativeHandlerThrowsTheCode) {
-  try {
-    CheckFailed();
-    FAIL() << "no exception";
-  } catch (const CheckFailure& failure) {
-    EXPECT_EQ(kCheckFailureCode, failure.code);
-  }
+TEST(CheckFailedDeathTest, UnobservedEndsTheProcessNamingTheCheck) {
+  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+  EXPECT_DEATH(CheckFailed(), "VexilConn: internal check 0xE0000001 failed");
+}
+
+TEST(CheckFailed, AnIgnoredSignalLetsTheFallbackRun) {
+  struct sigaction ignore = {}, previous;
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(0, ::sigaction(kCheckSignal, &ignore, &previous));
+  CheckFailed();  // returns
+  ::sigaction(kCheckSignal, &previous, nullptr);
 }
 #endif
 

@@ -27,5 +27,23 @@ TEST(CodePageTest, StopsAtTheFirstNul) {
   EXPECT_EQ(NarrowToWide(std::string("ab\0cd", 5)), L"ab");
 }
 
+#ifndef _WIN32
+TEST(CodePageTest, PosixNarrowTextIsUtf8) {
+  const std::wstring wide = L"gr\u00fc\u00df \u20ac \U0001F600";
+  const std::string narrow = WideToNarrow(wide);
+  EXPECT_EQ(narrow, "gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x98\x80");
+  EXPECT_EQ(NarrowToWide(narrow), wide);
+}
+
+TEST(CodePageTest, PosixTextThatCannotBeConvertedBecomesEmpty) {
+  EXPECT_EQ(WideToNarrow(std::wstring(1, static_cast<wchar_t>(0xD800))), "");
+  EXPECT_EQ(WideToNarrow(std::wstring(1, static_cast<wchar_t>(0x110000))), "");
+  EXPECT_EQ(NarrowToWide("a\xC3"), L"") << "cut sequence";
+  EXPECT_EQ(NarrowToWide("\xC0\xAF"), L"") << "overlong form";
+  EXPECT_EQ(NarrowToWide("\xED\xA0\x80"), L"") << "surrogate";
+  EXPECT_EQ(NarrowToWide("\x80"), L"") << "continuation byte first";
+}
+#endif
+
 }  // namespace
 }  // namespace vexil

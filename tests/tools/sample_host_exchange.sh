@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# The sample host under Wine meets every expectation of the example agent script run by
-# ha-agent.exe: registration, each request answered, the GSID change, a warning, the reconnect
-# with a new Register, and a clean stop at the end of its input.
-#   sample_host_exchange.sh [--host HOST] [--address ADDRESS] BIN_DIR SCRIPT WINE_RUN PREFIX
-# HOST is the host program in BIN_DIR (sample-host.exe unless given); ADDRESS the agent's
-# (127.0.0.79 unless given). With WINE_RUN "-" both run natively: BIN_DIR/ha-agent, and HOST
-# directly or, for a .exe, with mono.
+# The sample host meets every expectation of the example agent script run by ha-agent:
+# registration, each request answered, the GSID change, a warning, the reconnect with a new
+# Register, and a clean stop at the end of its input. With WINE_RUN and PREFIX both programs are
+# the Windows build's, run under Wine; without them, the Linux build's, run natively.
+#   sample_host_exchange.sh [--host HOST] [--address ADDRESS] BIN_DIR SCRIPT [WINE_RUN PREFIX]
+# HOST is the host program in BIN_DIR without ".exe" (sample-host unless given), or the path of a
+# C# host's .exe, which runs with mono; ADDRESS is the agent's (127.0.0.79 unless given).
 set -euo pipefail
-host=sample-host.exe
+host=sample-host
 address=127.0.0.79
 while [ $# -gt 0 ]; do
   case $1 in
@@ -18,23 +18,22 @@ while [ $# -gt 0 ]; do
 done
 bin=$1
 script=$2
-wine_run=$3
-prefix=$4
-if [ "$wine_run" = - ]; then
-  agent=./ha-agent
-  agent_script=$script
-  run() {
-    case $1 in
-      *.exe) mono "$@" ;;
-      *) "$@" ;;
-    esac
-  }
-else
-  agent=ha-agent.exe
+wine_run=${3:-}
+prefix=${4:-}
+if [ -n "$wine_run" ]; then
   # Wine reaches the Unix file system through drive Z:.
-  agent_script=Z:$script
-  run() { "$wine_run" --prefix "$prefix" "$@"; }
+  run=("$wine_run" --prefix "$prefix")
+  suffix=.exe
+  script_path="Z:$script"
+else
+  run=()
+  suffix=
+  script_path=$script
 fi
+case $host in
+  *.exe) host_command=(mono "$host") ;;
+  *) host_command=("${run[@]}" "./$host$suffix") ;;
+esac
 work=$(mktemp -d)
 agent_pid=
 host_pid=
@@ -47,11 +46,12 @@ cleanup() {
 trap cleanup EXIT
 cd "$bin"
 
-run "$agent" --listen "$address" --script "$agent_script" </dev/null >"$work/agent.out" 2>&1 &
+"${run[@]}" "./ha-agent$suffix" --listen "$address" --script "$script_path" \
+  </dev/null >"$work/agent.out" 2>&1 &
 agent_pid=$!
 mkfifo "$work/host-input"
-run "$host" -GSID:7 -HAPORT:8990 "-HAIP:$address" --run-seconds 100 <"$work/host-input" \
-  >"$work/host.out" 2>&1 &
+"${host_command[@]}" -GSID:7 -HAPORT:8990 "-HAIP:$address" --run-seconds 100 \
+  <"$work/host-input" >"$work/host.out" 2>&1 &
 host_pid=$!
 exec 3>"$work/host-input"
 
@@ -69,5 +69,5 @@ echo "--- host"
 tr -d '\r' <"$work/host.out"
 [ "$agent_status" -eq 0 ] || { echo "FAIL: the agent's script ended with status $agent_status"; exit 1; }
 [ "$host_status" -eq 0 ] || { echo "FAIL: the sample host ended with status $host_status"; exit 1; }
-grep -q ": stopped, status" "$work/host.out" || { echo "FAIL: no clean stop"; exit 1; }
+grep -q ': stopped, status' "$work/host.out" || { echo "FAIL: no clean stop"; exit 1; }
 echo "PASS"

@@ -1,12 +1,23 @@
-// sample-host: a console program that integrates VexilConn.dll the way a game server does.
+// sample-host: a console program that integrates VexilConn.dll (Windows) or libvexilconn.so
+// (Linux) the way a game server does.
 //
 //   sample-host.exe -GSID:7 -HAPORT:8990 -HAIP:127.0.0.1 [--run-seconds N] [--warn-seconds N]
+//   sample-host -GSID:7 -HAPORT:8990 -HAIP:127.0.0.1 [--run-seconds N] [--warn-seconds N]
 //
 // It hands its whole command line to VexilInitConn (the connector picks out its own options),
 // starts the connector with a HostCallback, sends a warning every few seconds while connected,
 // and stops cleanly after N seconds or when its standard input ends, whichever comes first.
 // Lines typed on standard input: "warn TEXT" sends a warning, "status" prints the status.
-#include "sync/win32.h"
+#ifdef _WIN32
+#include <winsock2.h>  // before <windows.h>
+#include <windows.h>
+#else
+#include <signal.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <vector>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -24,11 +35,6 @@
 namespace {
 
 std::atomic<bool> g_stop_requested{false};
-
-BOOL WINAPI OnConsoleControl(DWORD) {
-  g_stop_requested = true;
-  return TRUE;
-}
 
 void Say(const std::string& line) {
   std::printf("sample-host: %s\n", line.c_str());
@@ -70,7 +76,8 @@ bool ParseSeconds(const wchar_t* text, int* seconds) {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+// The host proper, given its command line as wide text.
+int RunHost(int argc, const wchar_t* const* argv) {
   int run_seconds = -1;
   int warn_seconds = 4;
   for (int i = 1; i + 1 < argc; ++i) {
@@ -96,7 +103,6 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   Say("connector started, status " + std::to_string(VexilGetStatus()));
-  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
   static InputLines input;
   std::thread(ReadInput, &input).detach();
@@ -143,3 +149,43 @@ int wmain(int argc, wchar_t** argv) {
   Say("stopped, status " + std::to_string(VexilGetStatus()));
   return 0;
 }
+
+#ifdef _WIN32
+
+BOOL WINAPI OnConsoleControl(DWORD) {
+  g_stop_requested = true;
+  return TRUE;
+}
+
+// wmain: the host passes its own wide command line on, as the library expects.
+int wmain(int argc, wchar_t** argv) {
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+  return RunHost(argc, argv);
+}
+
+#else
+
+void OnStopSignal(int) { g_stop_requested = true; }
+
+// A Linux host receives its command line as bytes in the locale's encoding (UTF-8 as a rule) and
+// converts it to wide text (UTF-32 there) for VexilInitConn. An argument that does not convert is
+// passed on empty, which the connector ignores or refuses like any other bad option.
+int main(int argc, char** argv) {
+  std::setlocale(LC_CTYPE, "");
+  std::vector<std::wstring> wide(argc);
+  for (int i = 0; i < argc; ++i) {
+    const size_t length = std::mbstowcs(nullptr, argv[i], 0);
+    if (length == static_cast<size_t>(-1)) continue;
+    wide[i].resize(length);
+    std::mbstowcs(wide[i].data(), argv[i], length);
+  }
+  std::vector<const wchar_t*> wide_argv;
+  for (const std::wstring& arg : wide) wide_argv.push_back(arg.c_str());
+  struct sigaction action = {};
+  action.sa_handler = &OnStopSignal;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  return RunHost(argc, wide_argv.data());
+}
+
+#endif

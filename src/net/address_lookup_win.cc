@@ -7,7 +7,6 @@
 
 #include "net/socket.h"
 #include "sync/begin_thread.h"
-#include "sync/event.h"
 
 namespace vexil {
 
@@ -27,13 +26,16 @@ struct AddressLookup::State {
   }
 
   const std::wstring host;
-  Event done{0, 1, nullptr, nullptr};
+  SignalEvent done;
   std::atomic<int> references{1};
   int succeeded = 0;
   uint32_t address = 0;
 };
 
-unsigned __stdcall AddressLookup::LookUp(void* raw) {
+namespace {
+
+// The lookup thread's body; raw: the State, one reference of which it owns.
+unsigned __stdcall LookUp(void* raw) {
   auto* state = static_cast<AddressLookup::State*>(raw);
   sockaddr_in sockAddr = {};
   sockAddr.sin_family = AF_INET;
@@ -42,6 +44,8 @@ unsigned __stdcall AddressLookup::LookUp(void* raw) {
   state->Release();
   return 0;
 }
+
+}  // namespace
 
 AddressLookup::AddressLookup(const std::wstring& host) : state_(new State(host)) {
   sockaddr_in sockAddr = {};
@@ -63,7 +67,7 @@ AddressLookup::AddressLookup(const std::wstring& host) : state_(new State(host))
 
 AddressLookup::~AddressLookup() { state_->Release(); }
 
-WaitableObject& AddressLookup::Done() { return state_->done; }
+SignalEvent& AddressLookup::Done() { return state_->done; }
 
 int AddressLookup::Result(uint32_t* address) {
   if (!state_->succeeded) {

@@ -1,0 +1,68 @@
+#include "net/native_socket.h"
+
+namespace vexil {
+
+static_assert(kNetRead == FD_READ && kNetWrite == FD_WRITE && kNetOutOfBand == FD_OOB &&
+                  kNetAccept == FD_ACCEPT && kNetConnect == FD_CONNECT && kNetClose == FD_CLOSE &&
+                  kNetQos == FD_QOS && kNetGroupQos == FD_GROUP_QOS &&
+                  kNetRoutingInterfaceChange == FD_ROUTING_INTERFACE_CHANGE &&
+                  kNetAddressListChange == FD_ADDRESS_LIST_CHANGE &&
+                  kNetworkEventCount == FD_MAX_EVENTS,
+              "the layer's event bits are the system's");
+
+namespace {
+HANDLE EventHandle(const SignalEvent& event) {
+  return reinterpret_cast<HANDLE>(event.Source().native);
+}
+}  // namespace
+
+int CloseNativeSocket(SOCKET handle) { return ::closesocket(handle) == 0 ? 1 : 0; }
+
+int SetSocketBlocking(SOCKET handle, bool blocking) {
+  u_long dwVal = blocking ? 0 : 1;
+  return ::ioctlsocket(handle, FIONBIO, &dwVal) == 0 ? 1 : 0;
+}
+
+int PendingByteCount(SOCKET handle, unsigned* count) {
+  u_long dwToRead = 0;
+  if (::ioctlsocket(handle, FIONREAD, &dwToRead) != 0) return 0;
+  *count = dwToRead;
+  return 1;
+}
+
+int GatherSend(SOCKET handle, const SendPiece* pieces, unsigned count, unsigned long* sent) {
+  constexpr unsigned kMostPieces = 64;
+  WSABUF buffers[kMostPieces];
+  if (count > kMostPieces) count = kMostPieces;
+  for (unsigned i = 0; i < count; ++i) {
+    buffers[i].buf = reinterpret_cast<char*>(const_cast<uint8_t*>(pieces[i].data));
+    buffers[i].len = pieces[i].size;
+  }
+  DWORD went_out = 0;
+  *sent = 0;
+  if (::WSASend(handle, buffers, count, &went_out, 0, nullptr, nullptr) != 0) return 0;
+  *sent = went_out;
+  return 1;
+}
+
+int SelectNetworkEvents(SOCKET handle, const SignalEvent& event, long mask) {
+  return ::WSAEventSelect(handle, EventHandle(event), mask) == 0 ? 1 : 0;
+}
+
+WaitSource NetworkWaitSource(SOCKET, const SignalEvent& event, bool) { return event.Source(); }
+
+int EnumerateNetworkEvents(SOCKET handle, const SignalEvent* event, bool, bool,
+                           NetworkEventReport* report) {
+  WSANETWORKEVENTS wsaEvents = {};
+  // Given the event, the enumeration resets it in the same request: no separate reset before it.
+  if (::WSAEnumNetworkEvents(handle, event != nullptr ? EventHandle(*event) : nullptr,
+                             &wsaEvents) != 0)
+    return 0;
+  report->events = wsaEvents.lNetworkEvents;
+  for (int index = 0; index < kNetworkEventCount; ++index) {
+    report->errors[index] = wsaEvents.iErrorCode[index];
+  }
+  return 1;
+}
+
+}  // namespace vexil
