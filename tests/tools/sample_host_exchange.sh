@@ -2,12 +2,13 @@
 # The sample host under Wine meets every expectation of the example agent script run by
 # ha-agent.exe: registration, each request answered, the GSID change, a warning, the reconnect
 # with a new Register, and a clean stop at the end of its input.
-#   sample_host_exchange.sh BIN_DIR SCRIPT WINE_RUN PREFIX
+#   sample_host_exchange.sh BIN_DIR SCRIPT WINE_RUN_COMMAND...
+# WINE_RUN_COMMAND is scripts/wine-run with its architecture and prefix options.
 set -euo pipefail
 bin=$1
 script=$2
-wine_run=$3
-prefix=$4
+shift 2
+wine_run=("$@")
 address=127.0.0.79
 work=$(mktemp -d)
 agent_pid=
@@ -22,11 +23,11 @@ trap cleanup EXIT
 cd "$bin"
 
 # Wine reaches the Unix file system through drive Z:.
-"$wine_run" --prefix "$prefix" ha-agent.exe --listen "$address" --script "Z:$script" \
+"${wine_run[@]}" ha-agent.exe --listen "$address" --script "Z:$script" \
   </dev/null >"$work/agent.out" 2>&1 &
 agent_pid=$!
 mkfifo "$work/host-input"
-"$wine_run" --prefix "$prefix" sample-host.exe -GSID:7 -HAPORT:8990 "-HAIP:$address" \
+"${wine_run[@]}" sample-host.exe -GSID:7 -HAPORT:8990 "-HAIP:$address" \
   --run-seconds 100 <"$work/host-input" >"$work/host.out" 2>&1 &
 host_pid=$!
 exec 3>"$work/host-input"
