@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # The real 32-bit VexilConn.dll, once, on a machine that cannot run 32-bit x86 programs natively:
-# 32-bit Wine runs under qemu-user's i386 emulator, registered as a binfmt_misc handler for this
-# test only. The sample host (x86) loads the DLL and meets the native ha-agent: Register, a check
-# and a counts request answered, a warning, and a clean stop at the end of its input.
+# the 32-bit sample host runs in a 64-bit Wine prefix (as 32-bit programs do on 64-bit Windows),
+# whose server and services are native 64-bit programs; only the host's own process, Wine's
+# 32-bit loader, runs under qemu-user's i386 emulator, registered as a binfmt_misc handler for
+# this test only. The host loads the DLL and meets the native ha-agent: Register, a check and a
+# counts request answered, a warning, and a clean stop at the end of its input.
 #   x86_smoke.sh MINGW_X86_BUILD_DIR NATIVE_BUILD_DIR
 #
 # Where the kernel gives each user namespace its own binfmt_misc (Linux 6.7 and later), the test
 # runs in a user and mount namespace of its own, so the handler is never seen by any other process
 # on the machine. Otherwise it registers the handler globally and removes it on every way out.
 #
-# Emulation is slow: making the 32-bit prefix takes minutes, each program start about a minute.
+# Emulation is slow: the host's start takes one to a few minutes.
 # Every step is bounded. When emulation cannot be set up the test says so loudly and passes; when
 # the DLL misbehaves it fails. The emulator itself has been seen to crash a host process ("qemu:
 # uncaught target signal"): the test judges the exchange the agent saw, and runs it once more when
@@ -46,8 +48,8 @@ mounted_here=0
 work=$(mktemp -d)
 agent_pid=
 host_pid=
-prefix=$x86_build/wineprefix-emulated
-wine_run=("$source/scripts/wine-run" --arch x86 --prefix "$prefix")
+prefix=$x86_build/wineprefix-wow64
+wine_run=("$source/scripts/wine-run" --arch x64 --prefix "$prefix")
 cleanup() {
   exec 3>&- 2>/dev/null || true
   [ -n "$agent_pid" ] && kill "$agent_pid" 2>/dev/null || true
@@ -61,6 +63,11 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+
+# The 64-bit prefix and its server first, natively, before anything 32-bit is emulated.
+started=$SECONDS
+timeout 300 "${wine_run[@]}" --server-only || warn_loudly "wine64 did not make its prefix $prefix"
+echo "x86 smoke test: 64-bit prefix and server ready after $((SECONDS - started)) s"
 
 if ! mountpoint -q /proc/sys/fs/binfmt_misc; then
   mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null ||
@@ -86,18 +93,8 @@ case $finding in
   *) warn_loudly "the i386 handler did not take effect" ;;
 esac
 
-started=$SECONDS
-if [ ! -f "$prefix/system.reg" ]; then
-  echo "x86 smoke test: making the 32-bit prefix under emulation (minutes)"
-  timeout 600 "${wine_run[@]}" --server-only ||
-    warn_loudly "32-bit Wine did not start under the emulator (making the prefix failed)"
-else
-  timeout 300 "${wine_run[@]}" --server-only || true
-fi
-echo "x86 smoke test: Wine ready after $((SECONDS - started)) s"
-
 cat >"$work/agent.script" <<'SCRIPT'
-expect Register 240000 gsid=7
+expect Register 480000 gsid=7
 check 5
 expect CheckReply 60000 value=5
 counts
@@ -114,8 +111,8 @@ exchange() {
   agent_pid=$!
   rm -f "$work/host-input"
   mkfifo "$work/host-input"
-  (cd "$x86_build/bin" && exec timeout 400 "${wine_run[@]}" sample-host.exe -GSID:7 \
-    -HAPORT:8990 "-HAIP:$address" --warn-seconds 2 --run-seconds 360 \
+  (cd "$x86_build/bin" && exec timeout 660 "${wine_run[@]}" sample-host.exe -GSID:7 \
+    -HAPORT:8990 "-HAIP:$address" --warn-seconds 2 --run-seconds 600 \
     <"$work/host-input" >"$work/host-$attempt.txt" 2>&1) &
   host_pid=$!
   exec 3>"$work/host-input"

@@ -56,22 +56,26 @@ def dump_of(objdump, path):
                           text=True).stdout
 
 
-def problems(objdump, bin_dir, def_file):
-    found = []
+def exports_in_def(def_file):
+    """The names a module-definition file exports (its indented EXPORTS lines, without ordinals)."""
     with open(def_file) as f:
-        wanted = sorted(line.strip() for line in f
-                        if line.startswith("  ") and line.strip() and "@" not in line)
-    conn = dump_of(objdump, f"{bin_dir}/VexilConn.dll")
-    names = sorted(exported_names(conn))
-    if names != wanted:
-        found.append(f"VexilConn.dll exports {names}, expected exactly {wanted}")
-    conn_imports = imports(conn)
+        return sorted(line.split()[0] for line in f
+                      if line.startswith("  ") and line.strip() and "@" not in line)
+
+
+def problems_in(conn_dump, zoth_dump, wanted):
+    """What is wrong in the objdump -p texts of VexilConn.dll and Zoth.dll, given the export names
+    wanted; an empty list when nothing is."""
+    found = []
+    names = sorted(exported_names(conn_dump))
+    if names != sorted(wanted):
+        found.append(f"VexilConn.dll exports {names}, expected exactly {sorted(wanted)}")
+    conn_imports = imports(conn_dump)
     zoth = {dll: entries for dll, entries in conn_imports.items() if dll.lower() == "zoth.dll"}
     if list(zoth.values()) != [[(9, None)]]:
         found.append(f"VexilConn.dll imports from Zoth.dll {zoth or 'nothing'}, expected ordinal 9 "
                      "alone")
-    for dll_file, table in (("VexilConn.dll", conn_imports),
-                            ("Zoth.dll", imports(dump_of(objdump, f"{bin_dir}/Zoth.dll")))):
+    for dll_file, table in (("VexilConn.dll", conn_imports), ("Zoth.dll", imports(zoth_dump))):
         for dll in table:
             if dll.lower() not in SYSTEM_DLLS and dll.lower() != "zoth.dll":
                 found.append(f"{dll_file} imports {dll}, which is not a Windows system DLL")
@@ -82,7 +86,9 @@ def main(argv):
     if len(argv) != 4:
         print(__doc__)
         return 2
-    found = problems(*argv[1:])
+    objdump, bin_dir, def_file = argv[1:]
+    found = problems_in(dump_of(objdump, f"{bin_dir}/VexilConn.dll"),
+                        dump_of(objdump, f"{bin_dir}/Zoth.dll"), exports_in_def(def_file))
     for problem in found:
         print(problem)
     if not found:
