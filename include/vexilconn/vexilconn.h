@@ -131,9 +131,10 @@ class StatExtraSink {
 // its locks held. While a call runs the connector neither reads nor writes the agent connection,
 // so return promptly. Inside a call the host may use VexilSendWarningMsg and VexilGetStatus.
 // VexilStopConn called inside a call only asks the worker to stop (it cannot wait for itself):
-// the worker ends when the call returns, and the host must still call VexilStopConn from one of
-// its own threads before unloading. The connector never deletes this object; keep it alive until
-// VexilStopConn has returned on a host thread.
+// the worker ends when the call returns, and the host should still call VexilStopConn from one of
+// its own threads before unloading. (A host that unloads without it does not crash: the worker
+// holds the library until it has left, and the unload completes then.) The connector never
+// deletes this object; keep it alive until VexilStopConn has returned on a host thread.
 // Strings passed in are owned by the connector and valid only during the call.
 class HostCallback {
  public:
@@ -183,14 +184,18 @@ int VEXILCONN_CALL VexilInitConn(int argc, const wchar_t* const* argv);
 int VEXILCONN_CALL VexilRunConn(vexil::HostCallback* callback);
 
 // Stops the worker and waits for it to end, then closes the connection and drops what was not
-// sent. Later calls do nothing. Inside a HostCallback operation it only asks the worker to stop
+// sent. The worker waits for nothing that a stop does not end (a connect under way and a name
+// lookup are abandoned), so this returns promptly unless a HostCallback call is running. Later
+// calls do nothing. Inside a HostCallback operation it only asks the worker to stop
 // (see HostCallback). The connector cannot be started again in the same process.
 void VEXILCONN_CALL VexilStopConn(void);
 
 // Queues a warning for the HA agent. Neither text may be null. Returns kWarningQueued, or
 // kWarningNotConnected when the status is not StatusConnected (before registration, while
 // reconnecting, after VexilStopConn). Never waits behind a reconnect. A warning queued just before
-// the connection drops is discarded, never sent on the next connection.
+// the connection drops is discarded, never sent on the next connection. A warning whose frame
+// would exceed 16 MiB (its two texts together a little less) is refused with kWarningNotConnected
+// and a log line giving its size; so is one the library runs out of memory for.
 int VEXILCONN_CALL VexilSendWarningMsg(int32_t code, const char* text, const char* extraText,
                                        uint32_t idA, uint32_t idB);
 

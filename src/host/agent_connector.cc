@@ -1,12 +1,14 @@
 #include "host/agent_connector.h"
 
 #include <cstdio>
+#include <cstring>
+#include <exception>
 #include <string>
 #include <utility>
 
 #include "host/connect_rules.h"
 #include "log/process_info.h"
-#include "net/transfer.h"
+#include "net/address_lookup.h"
 #include "orvel/frame.h"
 #include "sync/begin_thread.h"
 #include "sync/check.h"
@@ -48,6 +50,25 @@ ConnectorMsg MakeRegister(int32_t gsid, uint16_t port) {
   return ConnectorMsg(ConnectorTag::kRegister, std::move(body));
 }
 
+// The frame of a Warning whose two texts are empty: each text adds exactly its own length.
+uint64_t EmptyWarningFrameLength() {
+  BufferPtr frame;
+  WriteFrame(frame, ConnectorMsg(ConnectorTag::kWarning, Warning()));
+  return frame.Size();
+}
+
+// Waits for either object without a time limit: true when done was signalled, false when stop
+// was (stop wins when both are) or the wait failed.
+bool WaitUnlessStopped(WaitableObject& stop, WaitableObject& done) {
+  HandleSet handles;
+  handles.Add(stop.GetHandle());
+  handles.Add(done.GetHandle());
+  const uint32_t result = handles.Wait(0, kInfinite);
+  if (result == kWaitObject0 + 1) return true;
+  if (result != kWaitObject0) CheckFailed();
+  return false;
+}
+
 }  // namespace
 
 AgentConnector::AgentConnector(ConnLog* log, ConnectorTiming timing)
@@ -63,7 +84,21 @@ void AgentConnector::Lock() { lock_.Enter(); }
 
 void AgentConnector::Unlock() { lock_.Leave(); }
 
+template <typename Result, typename Call>
+Result AgentConnector::Guarded(const wchar_t* name, Result failure, Call call) {
+  try {
+    return call();
+  } catch (const std::exception& error) {
+    log_->Write(1, L"%ls failed: %hs \n", name, error.what());
+    return failure;
+  }
+}
+
 int AgentConnector::InitConn(int argc, const wchar_t* const* argv) {
+  return Guarded(L"VexilInitConn", kInitBadOptions, [&] { return ReadOptions(argc, argv); });
+}
+
+int AgentConnector::ReadOptions(int argc, const wchar_t* const* argv) {
   // Checked before the lock: a host that handles the check must not find the lock held.
   if (argc > 1) {
     if (argv == nullptr) {
@@ -94,6 +129,10 @@ int AgentConnector::InitConn(int argc, const wchar_t* const* argv) {
 }
 
 int AgentConnector::RunConn(HostCallback* callback) {
+  return Guarded(L"VexilRunConn", kRunThreadFailed, [&] { return StartWorker(callback); });
+}
+
+int AgentConnector::StartWorker(HostCallback* callback) {
   if (callback == nullptr) {
     CheckFailed();
     return kRunThreadFailed;
@@ -110,8 +149,10 @@ int AgentConnector::RunConn(HostCallback* callback) {
   // Set here rather than by the worker, so that a second RunConn taking the lock before the
   // worker runs sees a running connector.
   SetStatus(StatusConnecting);
-  const uintptr_t handle = BeginThread(nullptr, 0, &WorkerMain, this, 0, nullptr);
-  if (handle == 0 || handle == static_cast<uintptr_t>(-1)) {
+  // The worker holds the module while it runs: a host that stops it from inside a callback and
+  // unloads at once must not leave it returning into unmapped code.
+  const uintptr_t handle = BeginModuleThread(&WorkerMain, this);
+  if (handle == 0) {
     SetStatus(static_cast<ConnStatus>(status));
     callback_ = nullptr;
     return kRunThreadFailed;
@@ -142,8 +183,23 @@ void AgentConnector::StopConn() {
 
 int AgentConnector::SendWarningMsg(int32_t code, const char* text, const char* extraText,
                                    uint32_t idA, uint32_t idB) {
+  return Guarded(L"VexilSendWarningMsg", kWarningNotConnected,
+                 [&] { return QueueWarning(code, text, extraText, idA, idB); });
+}
+
+int AgentConnector::QueueWarning(int32_t code, const char* text, const char* extraText,
+                                 uint32_t idA, uint32_t idB) {
   if (text == nullptr || extraText == nullptr) {
     CheckFailed();
+    return kWarningNotConnected;
+  }
+  // Counted before anything is copied or encoded: a frame the agent would reject as malformed is
+  // refused here, visibly.
+  static const uint64_t kEmptyFrame = EmptyWarningFrameLength();
+  const uint64_t frame_length = kEmptyFrame + std::strlen(text) + std::strlen(extraText);
+  if (frame_length > kMaxFrameLength) {
+    log_->Write(1, L"Warning refused: its frame of %llu bytes exceeds the limit of %u bytes \n",
+                static_cast<unsigned long long>(frame_length), kMaxFrameLength);
     return kWarningNotConnected;
   }
   ScopedLock<AgentConnector> guard(this, true);
@@ -169,8 +225,27 @@ unsigned __stdcall AgentConnector::WorkerMain(void* argument) {
   }
   AgentConnector* connector = static_cast<AgentConnector*>(argument);
   t_worker_of = connector;
-  connector->ConnectLoop();
-  return connector->EventLoop();
+  // No C++ exception leaves the thread (it would end the host's process): one thrown while
+  // connecting or serving, an allocation failure for instance, costs the connection, which is
+  // logged, dropped and made again.
+  for (;;) {
+    try {
+      if (!connector->ConnectLoop()) return 0;
+      return connector->EventLoop();
+    } catch (const std::exception& failure) {
+      connector->DropAfterFailure(failure.what());
+    }
+  }
+}
+
+void AgentConnector::DropAfterFailure(const char* what) {
+  ScopedLock<AgentConnector> guard(this, true);
+  connecting_ = false;
+  log_->Write(1, L"Worker failure: %hs, connection dropped \n", what);
+  std::wprintf(L"Worker failure : %hs, connection dropped \n", what);
+  DestroyAttachedSocket();
+  send_queue_.Clear();
+  SetStatus(StatusReconnecting);
 }
 
 bool AgentConnector::ConnectLoop() {
@@ -188,43 +263,92 @@ bool AgentConnector::ConnectLoop() {
 
 bool AgentConnector::ConnectOnce() {
   ConnSettings settings = this->settings();
-  auto socket = std::make_unique<StreamBufferedSocket>();
-  // A failed create shows as a failed connect.
-  socket->Create(0, SOCK_STREAM, L"");
   const std::wstring address = AgentAddress(settings.haip);
-  const int connected = socket->Connect(address, timing_.agent_port);
-  const uint32_t connect_error = LastErrorCode();
+  // A name is looked up on a thread of its own that a stop abandons.
+  AddressLookup lookup(address);
+  if (!WaitUnlessStopped(*stop_event_, lookup.Done())) return false;
+  uint32_t agent = 0;
+  ConnectOutcome outcome = ConnectOutcome::kFailed;
+  if (lookup.Result(&agent)) outcome = Connect(agent);
+  if (outcome == ConnectOutcome::kStopped) {
+    ScopedLock<AgentConnector> guard(this, true);
+    DestroyAttachedSocket();
+    return false;
+  }
+  const bool connected = outcome == ConnectOutcome::kConnected;
+  const uint32_t connect_error = connected ? 0 : LastErrorCode();
   log_->Write(1, L"Error code : %d Connect IP: %ls Port:%u  \n", static_cast<int>(connect_error),
               address.c_str(), static_cast<unsigned>(timing_.agent_port));
   std::wprintf(L"Error code %d : Connect IP:  %ls Port :%u   \n", static_cast<int>(connect_error),
                address.c_str(), static_cast<unsigned>(timing_.agent_port));
-  if (!connected) return false;
+  if (!connected) {
+    ScopedLock<AgentConnector> guard(this, true);
+    DestroyAttachedSocket();
+    return false;
+  }
 
   BufferPtr frame;
   if (!WriteFrame(frame, MakeRegister(settings.gsid, timing_.agent_port))) {
     log_->Write(1, L"LStore Failed  \n");
     std::wprintf(L"LStore Failed  \n");
-    return false;
-  }
-  if (!SendBufferBlocking(socket->handle(), frame.Get())) {
-    const uint32_t error = LastErrorCode();
-    log_->Write(1, L"Blocking Send was Failed Error Code:  %u \n", error);
-    std::wprintf(L"Blocking Send was Failed  Error Code : %u \n", error);
+    ScopedLock<AgentConnector> guard(this, true);
+    DestroyAttachedSocket();
     return false;
   }
   ScopedLock<AgentConnector> guard(this, true);
-  if (!AttachSocket(socket.get(), kAllNetworkEvents)) {
-    const uint32_t error = LastErrorCode();
-    log_->Write(1, L"Attaching Socket was Failed Error Code:  %u \n", error);
-    std::wprintf(L"Attaching Socket was Failed  Error Code : %u \n", error);
+  StreamBufferedSocket* socket = AttachedSocket();
+  // The first bytes of the connection; what the system does not take at once leaves on the next
+  // write notification, ahead of anything queued later.
+  if (socket == nullptr || !socket->Send(frame)) {
+    const uint32_t error = socket == nullptr ? 0 : LastErrorCode();
+    log_->Write(1, L"Blocking Send was Failed Error Code:  %u \n", error);
+    std::wprintf(L"Blocking Send was Failed  Error Code : %u \n", error);
+    DestroyAttachedSocket();
     return false;
   }
-  socket.release();  // the handler owns it now
   // Small replies and warnings leave at once rather than waiting for the agent's acknowledgement
   // of the previous segment. A failure only costs latency.
-  AttachedSocket()->SetOption(TCP_NODELAY, &kNoDelay, sizeof(kNoDelay), IPPROTO_TCP);
+  socket->SetOption(TCP_NODELAY, &kNoDelay, sizeof(kNoDelay), IPPROTO_TCP);
   SetStatus(StatusConnected);
   return true;
+}
+
+AgentConnector::ConnectOutcome AgentConnector::Connect(uint32_t agent) {
+  auto socket = std::make_unique<StreamBufferedSocket>();
+  // A failed create shows as a failed attach.
+  socket->Create(0, SOCK_STREAM, L"");
+  {
+    ScopedLock<AgentConnector> guard(this, true);
+    // Attached before the connect: the selection makes the socket non-blocking, and the
+    // outcome arrives as its connect event.
+    if (!AttachSocket(socket.get(), kAllNetworkEvents)) {
+      const uint32_t error = LastErrorCode();
+      log_->Write(1, L"Attaching Socket was Failed Error Code:  %u \n", error);
+      std::wprintf(L"Attaching Socket was Failed  Error Code : %u \n", error);
+      SetLastErrorCode(error);
+      return ConnectOutcome::kFailed;
+    }
+    socket.release();  // the handler owns it now
+  }
+  if (!AttachedSocket()->StartConnect(agent, timing_.agent_port)) return ConnectOutcome::kFailed;
+  connecting_ = true;
+  connect_done_ = false;
+  connect_error_ = 0;
+  // Waited for together with stop: a connect the system takes long to give up on (an agent
+  // whose listen queue is full drops the attempts) never holds a stop.
+  while (!connect_done_ && AttachedSocket() != nullptr) {
+    if (!WaitUnlessStopped(*stop_event_, NetworkEvent())) {
+      connecting_ = false;
+      return ConnectOutcome::kStopped;
+    }
+    OnSignaled();
+  }
+  connecting_ = false;
+  if (connect_error_ != 0 || AttachedSocket() == nullptr) {
+    SetLastErrorCode(static_cast<uint32_t>(connect_error_));
+    return ConnectOutcome::kFailed;
+  }
+  return ConnectOutcome::kConnected;
 }
 
 unsigned AgentConnector::EventLoop() {
@@ -287,12 +411,25 @@ void AgentConnector::SendQueued() {
   socket->FlushSend();
 }
 
+int AgentConnector::OnConnect(StreamBufferedSocket*, int error) {
+  connect_done_ = true;
+  connect_error_ = error;
+  // A failed connect ends this dispatch: the attempt's owner destroys the socket.
+  return error == 0 ? 1 : 0;
+}
+
 int AgentConnector::OnSocketError(StreamBufferedSocket* socket, int event, int error) {
   {
     ScopedLock<AgentConnector> guard(this, true);
     log_->Write(1, L"Error code : %d Event: %d \n", error, event);
     std::wprintf(L"Error code : %d Event: %d \n", error, event);
     if (AttachedSocket() == socket) DestroyAttachedSocket();
+    // While an attempt waits for its connect, the attempt itself goes on to the next one.
+    if (connecting_) {
+      connect_done_ = true;
+      connect_error_ = error;
+      return 1;
+    }
     // Replies and warnings queued for the lost connection must not reach the next one.
     send_queue_.Clear();
     SetStatus(StatusReconnecting);

@@ -40,7 +40,10 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   AgentConnector(const AgentConnector&) = delete;
   AgentConnector& operator=(const AgentConnector&) = delete;
 
-  // SocketHandler: called by the worker while it serves the attached socket.
+  // SocketHandler: called by the worker while it serves the attached socket. While an attempt
+  // waits for its connect, OnConnect gives it the outcome and OnSocketError ends it (without a
+  // reconnect of its own).
+  int OnConnect(StreamBufferedSocket* socket, int error) override;
   int OnSocketError(StreamBufferedSocket* socket, int event, int error) override;
   int OnAgentMessage(StreamBufferedSocket* socket, AgentMsg& message) override;
 
@@ -65,7 +68,8 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   void StopConn();
   // VexilSendWarningMsg: queues a Warning when connected. A null text raises the internal check
   // before the lock is taken and, if resumed, returns kWarningNotConnected. Never waits behind a
-  // reconnect.
+  // reconnect. A warning whose frame would exceed kMaxFrameLength is refused (kWarningNotConnected)
+  // with a log line giving its size.
   int SendWarningMsg(int32_t code, const char* text, const char* extraText, uint32_t idA,
                      uint32_t idB);
 
@@ -76,13 +80,33 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   ConnSettings settings();
 
  private:
+  enum class ConnectOutcome { kConnected, kFailed, kStopped };
+
+  // The exports' boundary: runs call and returns its result; a C++ exception it throws (an
+  // allocation failure, say) is logged with name and gives failure, never reaching the host.
+  template <typename Result, typename Call>
+  Result Guarded(const wchar_t* name, Result failure, Call call);
+  // The bodies of InitConn, RunConn and SendWarningMsg.
+  int ReadOptions(int argc, const wchar_t* const* argv);
+  int StartWorker(HostCallback* callback);
+  int QueueWarning(int32_t code, const char* text, const char* extraText, uint32_t idA,
+                   uint32_t idB);
+
+  // Runs on a thread that holds the module (BeginModuleThread); catches every C++ exception.
   static unsigned __stdcall WorkerMain(void* connector);
+  // After an exception on the worker: logs it, drops the connection and the queue (status 1).
+  void DropAfterFailure(const char* what);
   // Waits, connects, registers and attaches until registered (true) or stopped (false).
   bool ConnectLoop();
   // Serves the three events until StopEvent; returns 0.
   unsigned EventLoop();
-  // One attempt: true once registered and attached (status 2), else false with the failure logged.
+  // One attempt: true once registered and attached (status 2), else false with the failure logged
+  // (a stop ends it without a line).
   bool ConnectOnce();
+  // Attaches a new socket and connects it to agent (network byte order), waiting for the outcome
+  // together with StopEvent. kFailed leaves the cause as the last error and the socket, if any,
+  // attached.
+  ConnectOutcome Connect(uint32_t agent);
   // Takes every queued buffer and sends them to the attached socket in as few system calls as
   // possible (dropped when none is attached). Worker only.
   void SendQueued();
@@ -109,6 +133,10 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   ConnLog* log_;
   const ConnectorTiming timing_;
   bool stopped_ = false;  // Guarded by lock_: StopConn ran; nothing starts or queues again.
+  // Worker only: an attempt waits for its connect event; the outcome once it came.
+  bool connecting_ = false;
+  bool connect_done_ = false;
+  int connect_error_ = 0;
 };
 
 }  // namespace vexil

@@ -236,6 +236,12 @@ int Socket::ConnectAddress(const sockaddr* sockAddr, int length) {
   return ::connect(handle_, sockAddr, length) == 0 ? 1 : 0;
 }
 
+int Socket::StartConnect(uint32_t address, uint16_t port) {
+  const sockaddr_in sockAddr = MakeSockAddr(address, port);
+  if (ConnectAddress(AsSockAddr(&sockAddr), kSockAddrLength)) return 1;
+  return ::WSAGetLastError() == WSAEWOULDBLOCK ? 1 : 0;
+}
+
 int Socket::GetPeerName(std::string& address, uint16_t& port) {
   sockaddr_in sockAddr = {};
   int length = kSockAddrLength;

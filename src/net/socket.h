@@ -73,6 +73,10 @@ class Socket {
   int Connect(const std::string& host, uint16_t port);
   int Connect(const std::wstring& host, uint16_t port);
   int ConnectAddress(const sockaddr* sockAddr, int length);
+  // Starts a connect to an IPv4 address (network byte order) on a non-blocking socket (an event
+  // selection makes it so) and returns at once: 1 when it completed or is under way, its outcome
+  // then arriving as the connect network event; 0 when it failed outright.
+  int StartConnect(uint32_t address, uint16_t port);
 
   int GetPeerName(std::string& address, uint16_t& port);
   int GetPeerName(std::wstring& address, uint16_t& port);

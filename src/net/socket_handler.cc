@@ -16,6 +16,18 @@ constexpr int kSendPasses = 2;
 
 }  // namespace
 
+int EnumerateNetworkEvents(StreamBufferedSocket* socket, WsaEvent& event,
+                           NetworkEventReport* report) {
+  WSANETWORKEVENTS wsaEvents = {};
+  // Given the event, the enumeration resets it in the same request: no separate reset before it.
+  if (::WSAEnumNetworkEvents(SocketHandle(socket), event.GetHandle(), &wsaEvents) != 0) return 0;
+  report->events = wsaEvents.lNetworkEvents;
+  for (int index = 0; index < FD_MAX_EVENTS; ++index) {
+    report->errors[index] = wsaEvents.iErrorCode[index];
+  }
+  return 1;
+}
+
 void EventSelector::OnSignaled() {}
 
 int EventSelector::EventSelect(SOCKET handle, long mask) {
@@ -34,15 +46,21 @@ void SocketHandler::HandleNetworkEvents(StreamBufferedSocket* socket) {
     CheckFailed();
     return;
   }
-  WSANETWORKEVENTS wsaEvents = {};
-  // Given the event, the enumeration resets it in the same request: no separate reset before it.
-  if (::WSAEnumNetworkEvents(handle, NetworkEvent().GetHandle(), &wsaEvents) != 0) return;
+  NetworkEventReport report;
+  if (!enumerate_(socket, NetworkEvent(), &report)) {
+    const int error = ::WSAGetLastError();
+    // The manual-reset event stays signalled after a failed enumeration: reset it here, or the
+    // waiter would wake on it for ever.
+    NetworkEvent().Reset();
+    ReportSocketError(socket, 0, error);
+    return;
+  }
   for (int index = 0; index < FD_MAX_EVENTS; ++index) {
     const int bit = 1 << index;
-    if ((wsaEvents.lNetworkEvents & bit) == 0) continue;
+    if ((report.events & bit) == 0) continue;
     error_reported_ = false;
     // After an error notification the socket may be gone: read nothing more from it.
-    if (!HandleEvent(socket, bit, wsaEvents.iErrorCode[index]) || error_reported_) return;
+    if (!HandleEvent(socket, bit, report.errors[index]) || error_reported_) return;
   }
 }
 
@@ -136,7 +154,11 @@ StreamBufferedSocket* SocketHandler::DetachSocket() {
 
 int SocketHandler::ReportSocketError(StreamBufferedSocket* socket, int event, int error) {
   error_reported_ = true;
-  return OnSocketError(socket, event, error);
+  const int result = OnSocketError(socket, event, error);
+  // A dispatch nested in the notification (the connector's reconnect waits for its connect event)
+  // clears the mark; this one must still end here.
+  error_reported_ = true;
+  return result;
 }
 
 int SocketHandler::ReportIfError(StreamBufferedSocket* socket, int event, int error) {

@@ -39,6 +39,20 @@ class EventSelector {
   WsaEvent event_;
 };
 
+// One enumeration of a socket's network events: the reported bits and, per bit index, its error.
+struct NetworkEventReport {
+  long events = 0;
+  int errors[FD_MAX_EVENTS] = {};
+};
+// Enumerates the socket's network events and resets event in the same request; 1 on success, 0
+// with the cause in the WinSock last error. The handler calls it through a pointer, so that a test
+// can make the enumeration fail.
+using EnumerateNetworkEventsFn = int (*)(StreamBufferedSocket* socket, WsaEvent& event,
+                                         NetworkEventReport* report);
+// The system's enumeration, the handler's default.
+int EnumerateNetworkEvents(StreamBufferedSocket* socket, WsaEvent& event,
+                           NetworkEventReport* report);
+
 class SocketHandler : public EventSelector {
  public:
   SocketHandler() = default;
@@ -48,6 +62,8 @@ class SocketHandler : public EventSelector {
   void OnSignaled() override;
   // Slot 1: enumerates the socket's events (resetting the event) and handles each
   // reported bit in index order; stops at the first 0 result and after any error notification.
+  // A failed enumeration is an error of the connection: the event is reset and OnSocketError
+  // gets (0, the enumeration's error), so the waiter is never woken again for nothing.
   virtual void HandleNetworkEvents(StreamBufferedSocket* socket);
   // Slot 2: maps one event bit to slots 3 to 12; event 0 gives 1.
   virtual int HandleEvent(StreamBufferedSocket* socket, int event, int error);
@@ -82,6 +98,10 @@ class SocketHandler : public EventSelector {
   // in non-blocking mode); internal check when none is attached.
   StreamBufferedSocket* DetachSocket();
   StreamBufferedSocket* AttachedSocket() const { return attached_.get(); }
+  // Replaces the enumeration HandleNetworkEvents uses; null restores the system's.
+  void SetEventEnumerator(EnumerateNetworkEventsFn enumerate) {
+    enumerate_ = enumerate != nullptr ? enumerate : &EnumerateNetworkEvents;
+  }
 
  protected:
   // The one way this class calls OnSocketError: marks the dispatch as finished first, so that
@@ -97,6 +117,7 @@ class SocketHandler : public EventSelector {
 
   std::unique_ptr<StreamBufferedSocket> attached_;  // Null when none is attached.
   bool error_reported_ = false;  // Set once OnSocketError ran in the current dispatch.
+  EnumerateNetworkEventsFn enumerate_ = &EnumerateNetworkEvents;
 };
 
 }  // namespace vexil

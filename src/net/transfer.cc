@@ -202,7 +202,10 @@ int FlushSendQueue(SOCKET handle, SendBufferList& list, size_t* sent) {
     }
     ConsumeSent(list, went_out);
     if (sent != nullptr) *sent += went_out;
-    if (went_out < offered) return 1;
+    // A send the system took only part of is no refusal: the write notification comes again only
+    // after a send failed with WSAEWOULDBLOCK, so the rest is offered until one does. Taking
+    // nothing without refusing would repeat for ever; it leaves the rest to the next flush.
+    if (went_out == 0 && offered > 0) return 1;
   }
   return 1;
 }

@@ -45,8 +45,10 @@ int SendPending(SOCKET handle, ByteBuffer* buffer);
 int SendPending(SOCKET handle, BufferPtr& buffer);
 int SendPending(SOCKET handle, std::string& text);
 // Sets the last error to 0, then sends buffers from the front, gathered into one WSASend for up to
-// 64 of them, releasing each one sent whole; stops with 1 when the system took only part. *sent,
-// when given, gains the number of bytes that went out, also on failure.
+// 64 of them, releasing each one sent whole, until the list is empty or the system refuses more
+// (1, with WSAEWOULDBLOCK as the last error: the next write notification resumes). A send that
+// took only part is followed by another. *sent, when given, gains the number of bytes that went
+// out, also on failure.
 int FlushSendQueue(SOCKET handle, SendBufferList& list, size_t* sent = nullptr);
 
 // Blocking: the whole content, consumed only once all of it went out.

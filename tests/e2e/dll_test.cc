@@ -7,11 +7,13 @@
 #include <chrono>
 #include <cstdio>
 #include <future>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "e2e/full_listen_queue.h"
 #include "e2e/process_figures.h"
 #include "e2e/warning_storm.h"
 #include "host/dll_library.h"
@@ -84,6 +86,17 @@ TEST(DllStop, FromEveryStateThenUnload) {
     EXPECT_TRUE(StopsWithinASecond(library));
   }
   {
+    // A connect under way that the system takes long to give up on: the agent's listen queue is
+    // full. The worker's first attempt starts 5 s after the start.
+    vexil::testing::FullListenQueue full("127.0.0.49");
+    ASSERT_TRUE(full.full());
+    Library library;
+    ASSERT_TRUE(StartLibrary(library, L"127.0.0.49", &host));
+    ::Sleep(6000);
+    EXPECT_EQ(vexil::StatusConnecting, library.GetStatus());
+    EXPECT_TRUE(StopsWithinASecond(library));
+  }
+  {
     // Connected and idle.
     vexil::tools::RunningAgent agent("127.0.0.42", {"expect Register 15000", "wait 3000", "quit"});
     Library library;
@@ -120,6 +133,51 @@ TEST(DllStop, FromEveryStateThenUnload) {
   std::printf("threads: %d before the loads, %d after the last unload\n", threads_before,
               ThreadCount());
   EXPECT_LE(ThreadCount(), threads_before + 2);
+}
+
+// A host that stops the connector from inside a callback, lets its main thread unload the
+// library at once (without the second stop the header asks for) and is still inside the callback
+// while the unload happens.
+class StoppingHost final : public AgreeingHost {
+ public:
+  explicit StoppingHost(const Library* library) : library_(library) {}
+  int OnCheckRequest(int32_t) override {
+    library_->StopConn();
+    ::SetEvent(stopped_.get());
+    // The worker returns into the library only after the unload.
+    ::Sleep(300);
+    return 1;
+  }
+  HANDLE stopped() const { return stopped_.get(); }
+
+ private:
+  struct CloseHandleDeleter {
+    void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+  };
+  const Library* library_;
+  std::unique_ptr<void, CloseHandleDeleter> stopped_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
+
+// The worker holds the library while it runs: the unload completes when it leaves, and the
+// process goes on.
+TEST(DllUnload, AfterAStopInsideACallbackTheProcessGoesOn) {
+  vexil::tools::RunningAgent agent("127.0.0.48",
+                                   {"expect Register 15000", "check 1", "wait 2000", "quit"});
+  ASSERT_TRUE(agent.listening());
+  Library library;
+  ASSERT_TRUE(library.loaded());
+  StoppingHost host(&library);
+  ASSERT_TRUE(StartLibrary(library, L"127.0.0.48", &host));
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(host.stopped(), 15000));
+  library.Unload();
+  bool unloaded = false;
+  for (int i = 0; i < 300 && !unloaded; ++i) {
+    unloaded = ::GetModuleHandleW(L"VexilConn.dll") == nullptr;
+    if (!unloaded) ::Sleep(10);
+  }
+  EXPECT_TRUE(unloaded) << "the worker never gave the library up";
+  ::Sleep(500);
+  agent.Join();
 }
 
 // Eight host threads send 10,000 warnings each while the agent reads: every warning whose call

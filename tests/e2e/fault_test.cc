@@ -15,11 +15,13 @@
 #include <thread>
 #include <vector>
 
+#include "e2e/full_listen_queue.h"
 #include "e2e/process_figures.h"
 #include "e2e/warning_storm.h"
 #include "host/agent_connector.h"
 #include "host/file_bytes.h"
 #include "net/socket_service.h"
+#include "orvel/frame.h"
 #include "sync/win32.h"
 #include "tools/running_agent.h"
 
@@ -322,11 +324,90 @@ TEST_F(FaultTest, WarningStormAcrossAgentRestartsKeepsEachThreadsOrder) {
   EXPECT_LT(worst, 1000);
 }
 
+// A frame many times what the system takes in one send, read as fast as the agent can, then a
+// burst queued behind a reader that sleeps: the sending resumes by itself on every write
+// notification, so everything arrives, whole and in order, without a later message to push it.
+TEST_F(FaultTest, ALargeFrameAndABurstBehindASleepingReaderArriveWhole) {
+  constexpr unsigned kLargeBytes = 12000000;
+  constexpr unsigned kBurst = 1500;
+  tools::RunningAgent agent(
+      "127.0.0.38", {"expect Register 10000", "expect Warning 30000 code=7 ", "stall", "check 5",
+                     "wait 4000", "resume", "expect Warning 30000 code=1500 ", "quit"});
+  ASSERT_TRUE(agent.listening());
+  Start(L"127.0.0.38");
+  for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i) ::Sleep(10);
+  ASSERT_EQ(StatusConnected, connector_.GetStatus());
+  const std::string large(kLargeBytes, 'L');
+  const auto large_sent = Clock::now();
+  ASSERT_EQ(kWarningQueued, connector_.SendWarningMsg(7, large.c_str(), "", 1, 1));
+  // The agent asks for a check once it has the large frame and has stopped reading.
+  for (int i = 0; i < 3000; ++i) {
+    {
+      std::lock_guard<std::mutex> guard(host_.mutex);
+      if (!host_.statuses.empty()) break;
+    }
+    ::Sleep(10);
+  }
+  const auto large_took = std::chrono::duration_cast<milliseconds>(Clock::now() - large_sent);
+  const std::string text(4000, 'b');
+  for (unsigned code = 1; code <= kBurst; ++code) {
+    ASSERT_EQ(kWarningQueued,
+              connector_.SendWarningMsg(static_cast<int32_t>(code), text.c_str(), "", 2, code));
+  }
+  const auto burst_queued = Clock::now();
+  const std::string out = agent.Output();
+  const auto burst_took = std::chrono::duration_cast<milliseconds>(Clock::now() - burst_queued);
+  std::printf(
+      "large frame: %u bytes read by the agent within %lld ms; burst: %u x %zu bytes "
+      "behind a 4000 ms sleep, all read %lld ms after the last call\n",
+      kLargeBytes, static_cast<long long>(large_took.count()), kBurst, text.size(),
+      static_cast<long long>(burst_took.count()));
+  ASSERT_EQ(tools::kExitOk, agent.Join()) << out.substr(0, 2000);
+  EXPECT_EQ(std::string::npos, out.find("malformed frame from the connector"));
+  EXPECT_NE(std::string::npos, out.find("code=7 text=\"" + large + "\""));
+  std::vector<unsigned> burst;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    unsigned thread = 0;
+    unsigned seq = 0;
+    if (WarningIds(line, &thread, &seq) && thread == 2) burst.push_back(seq);
+  }
+  ASSERT_EQ(kBurst, burst.size());
+  for (unsigned i = 0; i < kBurst; ++i) ASSERT_EQ(i + 1, burst[i]);
+}
+
+// The agent, like our own reader, takes a frame of at most kMaxFrameLength bytes: a warning that
+// fills one exactly arrives; one byte more is refused at the call, with its size in the log.
+TEST_F(FaultTest, AWarningAtTheFrameLimitArrivesAndOneByteMoreIsRefused) {
+  tools::RunningAgent agent("127.0.0.45",
+                            {"expect Register 10000", "expect Warning 30000 code=2 ", "quit"});
+  ASSERT_TRUE(agent.listening());
+  Start(L"127.0.0.45");
+  for (int i = 0; i < 1000 && connector_.GetStatus() != StatusConnected; ++i) ::Sleep(10);
+  ASSERT_EQ(StatusConnected, connector_.GetStatus());
+  BufferPtr empty;
+  ASSERT_TRUE(WriteFrame(empty, ConnectorMsg(ConnectorTag::kWarning, Warning())));
+  const std::string fits(kMaxFrameLength - empty.Size(), 'f');
+  const std::string over = fits + "o";
+  EXPECT_EQ(kWarningNotConnected, connector_.SendWarningMsg(1, over.c_str(), "", 0, 0));
+  EXPECT_EQ(kWarningQueued, connector_.SendWarningMsg(2, fits.c_str(), "", 0, 0));
+  ASSERT_EQ(tools::kExitOk, agent.Join()) << agent.Output().substr(0, 2000);
+  EXPECT_EQ(std::string::npos, agent.Output().find("malformed frame from the connector"));
+  EXPECT_EQ(std::string::npos, agent.Output().find("code=1 "));
+  const std::string log = testing::FileBytes(log_.path());
+  EXPECT_NE(std::string::npos, log.find(std::to_string(kMaxFrameLength + 1) + " bytes")) << log;
+}
+
 // Stop returns promptly from every state the worker can be in.
 TEST_F(FaultTest, StopReturnsFromEveryState) {
   const auto timed_stop = [](AgentConnector* connector) {
+    const auto start = Clock::now();
     auto stop = std::async(std::launch::async, [connector] { connector->StopConn(); });
-    return stop.wait_for(seconds(1)) == std::future_status::ready;
+    const bool prompt = stop.wait_for(seconds(1)) == std::future_status::ready;
+    std::printf("stop took %lld ms\n",
+                static_cast<long long>(
+                    std::chrono::duration_cast<milliseconds>(Clock::now() - start).count()));
+    return prompt;
   };
   {
     // Agent refusing: nothing listens on this address.
@@ -341,6 +422,26 @@ TEST_F(FaultTest, StopReturnsFromEveryState) {
     AgentConnector waiting(&log_, ConnectorTiming{5000, 8990});
     ASSERT_EQ(kRunStarted, waiting.RunConn(&host_));
     EXPECT_TRUE(timed_stop(&waiting));
+  }
+  {
+    // A connect the system takes long to give up on: the agent's listen queue is full, so its
+    // further connection requests are dropped unanswered.
+    testing::FullListenQueue full("127.0.0.39");
+    ASSERT_TRUE(full.full());
+    AgentConnector stuck(&log_, ConnectorTiming{50, 8990});
+    Init(&stuck, L"127.0.0.39");
+    ASSERT_EQ(kRunStarted, stuck.RunConn(&host_));
+    ::Sleep(1000);
+    EXPECT_EQ(StatusConnecting, stuck.GetStatus());
+    EXPECT_TRUE(timed_stop(&stuck));
+  }
+  {
+    // A name: looked up off the worker (a label longer than 63 characters fails without a query).
+    AgentConnector named(&log_, ConnectorTiming{50, 8990});
+    Init(&named, (std::wstring(70, L'n') + L".invalid").c_str());
+    ASSERT_EQ(kRunStarted, named.RunConn(&host_));
+    ::Sleep(300);
+    EXPECT_TRUE(timed_stop(&named));
   }
   // Connected with replies queued behind a stalled agent, then connected and idle.
   tools::RunningAgent agent("127.0.0.36", {"expect Register 10000", "stall", "flood 3000",

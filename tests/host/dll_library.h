@@ -51,6 +51,11 @@ class Library {
   }
 
   bool loaded() const { return module_ != nullptr; }
+  // Gives up this load now rather than at the end of the scope.
+  void Unload() {
+    if (module_ != nullptr) ::FreeLibrary(module_);
+    module_ = nullptr;
+  }
   FARPROC Find(const char* name) const { return ::GetProcAddress(module_, name); }
 
   int InitConn(const std::vector<const wchar_t*>& argv) const {

@@ -248,5 +248,23 @@ TEST_F(SocketHandlerTest, EventBitsFollowThePerEventRule) {
   EXPECT_EQ((std::vector<std::string>{"error 64 10050", "error 32 0"}), handler_.calls);
 }
 
+// A failed enumeration must not leave the manual-reset event signalled with nobody to handle it:
+// the worker would wake on it at full speed for ever. It is an error of the connection instead.
+int FailingEnumeration(StreamBufferedSocket*, WsaEvent&, NetworkEventReport*) {
+  ::WSASetLastError(WSAENETDOWN);
+  return 0;
+}
+
+TEST_F(SocketHandlerTest, AFailedEnumerationIsAConnectionErrorAndResetsTheEvent) {
+  handler_.delete_on_error = true;
+  Deliver(Frame(1));
+  handler_.SetEventEnumerator(&FailingEnumeration);
+  Signal();
+  EXPECT_EQ(std::vector<std::string>{"error 0 10050"}, handler_.calls);
+  EXPECT_EQ(nullptr, handler_.AttachedSocket());
+  EXPECT_NE(1, handler_.NetworkEvent().Lock(0)) << "the event is still signalled";
+  handler_.SetEventEnumerator(nullptr);
+}
+
 }  // namespace
 }  // namespace vexil

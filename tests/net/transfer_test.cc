@@ -81,7 +81,9 @@ TEST_F(FullSendSpace, TrySendStopsShortAndSendPendingConsumesExactlyWhatWentOut)
   EXPECT_EQ(flood.substr(0, sent + consumed), Received());
 }
 
-TEST_F(FullSendSpace, FlushStopsAtAPartlySentFrontBufferAndKeepsTheRest) {
+// What is left was refused (WSAEWOULDBLOCK), never merely taken in part: only a refusal brings the
+// write notification that sends the rest.
+TEST_F(FullSendSpace, FlushKeepsSendingUntilRefusedAndKeepsTheRest) {
   const std::string first = Pattern(100);
   const std::string second = Pattern(kFlood);
   const std::string third = "third";
@@ -91,6 +93,7 @@ TEST_F(FullSendSpace, FlushStopsAtAPartlySentFrontBufferAndKeepsTheRest) {
   list.push_back(BufferOf(third));
   size_t sent = 0;
   ASSERT_EQ(1, FlushSendQueue(client_.handle(), list, &sent));
+  EXPECT_EQ(WSAEWOULDBLOCK, ::WSAGetLastError());
   ASSERT_EQ(2u, list.size());
   const unsigned left = list.front().Size();
   EXPECT_EQ(first.size() + kFlood - left, sent);
