@@ -1,11 +1,14 @@
 // VexilConn.dll (Windows) and libvexilconn.so (Linux): the interface a game server (the host)
 // compiles against.
 //
-// Toolchain: build the host with the same compiler as the library: on Windows MinGW-w64 GCC
-// (C++17); on Linux GCC or Clang with libstdc++ (the Itanium C++ ABI). HostCallback and the sinks
-// are C++ virtual-table interfaces; their object layout, the order of their virtual operations, the
-// member-call convention and the layout of std::vector are those of that compiler family and its
-// libstdc++. A host built with another will crash on the first callback.
+// Architectures and toolchains: VexilConn.dll comes for 32-bit (x86) and for 64-bit (x64) Windows
+// hosts, libvexilconn.so for x86-64 Linux hosts, with the same exports, log and wire. Build the host
+// with the same compiler as the library's build of its platform (C++17): MinGW-w64 i686 GCC for
+// x86, MinGW-w64 x86_64 GCC for x64 (posix thread model both); on Linux GCC or Clang with
+// libstdc++ (the Itanium C++ ABI). HostCallback and the sinks are C++ virtual-table interfaces;
+// their object layout, the order of their virtual operations, the member-call convention and the
+// layout of std::vector are those of that compiler family and its libstdc++. A host built with
+// another will crash on the first callback; a host cannot load the DLL of the other architecture.
 //
 // Order of calls: load the library, VexilInitConn, VexilRunConn, any number of
 // VexilSendWarningMsg and VexilGetStatus, VexilStopConn, unload. Every export may be called from
