@@ -1,6 +1,6 @@
 # Install rules for host developers. Linux: the header, libvexilconn.so with its soname links and
 # ha-agent; a host compiles with -I<prefix>/include and links with -L<prefix>/lib -lvexilconn.
-# Windows:
+# Windows (each architecture into its own prefix):
 #
 #   <prefix>/include/vexilconn/   the header a host compiles against
 #   <prefix>/lib/                 VexilConn's import library (and Zoth's, see below)
@@ -50,15 +50,38 @@ if(TARGET ha-agent)
   set(vexil_agent_exe "$<TARGET_FILE_NAME:ha-agent>")
 endif()
 
+# The architecture of this build's DLL, and the toolchain its hosts need.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(vexil_package_other_bits 32)
+  set(vexil_package_toolchain "x86_64 (cmake/mingw-x64.cmake)")
+else()
+  set(vexil_package_other_bits 64)
+  set(vexil_package_toolchain "i686 (cmake/mingw-x86.cmake)")
+endif()
+math(EXPR vexil_package_bits "${CMAKE_SIZEOF_VOID_P} * 8")
+
 # Two steps: configure_file fills in the version, file(GENERATE) the file names of the targets.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/VexilConnConfig.cmake.in
                ${PROJECT_BINARY_DIR}/package/VexilConnConfig.cmake.genex @ONLY)
 file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/package/VexilConnConfig.cmake
      INPUT ${PROJECT_BINARY_DIR}/package/VexilConnConfig.cmake.genex)
 # 0.x releases may change the interface from one minor version to the next. The version file also
-# refuses a consumer whose pointer size differs: the DLL is 32-bit.
-write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/VexilConnConfigVersion.cmake
+# refuses a consumer whose pointer size differs from this build's DLL, so that a consumer given
+# the prefixes of both architectures takes the one that fits. When none fits, CMake lists what it
+# refused with each package's version text, so that text says what to do.
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/VexilConnConfigVersionBasic.cmake
                                  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)
+file(READ ${PROJECT_BINARY_DIR}/package/VexilConnConfigVersionBasic.cmake vexil_package_version)
+string(APPEND vexil_package_version "
+if(PACKAGE_VERSION_UNSUITABLE AND CMAKE_SIZEOF_VOID_P AND
+   NOT CMAKE_SIZEOF_VOID_P STREQUAL \"${CMAKE_SIZEOF_VOID_P}\")
+  string(CONCAT PACKAGE_VERSION \"${PROJECT_VERSION}, the ${vexil_package_bits}-bit Windows DLL: \"
+         \"build a ${vexil_package_bits}-bit host with the MinGW-w64 ${vexil_package_toolchain} \"
+         \"toolchain, or point CMAKE_PREFIX_PATH at a ${vexil_package_other_bits}-bit VexilConn \"
+         \"installation\")
+endif()
+")
+file(WRITE ${PROJECT_BINARY_DIR}/package/VexilConnConfigVersion.cmake "${vexil_package_version}")
 install(FILES ${PROJECT_BINARY_DIR}/package/VexilConnConfig.cmake
               ${PROJECT_BINARY_DIR}/package/VexilConnConfigVersion.cmake
         DESTINATION ${vexil_package_dir})

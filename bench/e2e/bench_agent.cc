@@ -161,8 +161,9 @@ void Print(const std::string& name, double value, const char* unit) {
   std::printf("bench %s %.1f %s\n", name.c_str(), value, unit);
 }
 
-void PrintRatio(const std::string& name, double value) {
-  std::printf("ratio %s %.2f\n", name.c_str(), value);
+// reads: which way is better, "lower is better" or "higher is better".
+void PrintRatio(const std::string& name, double value, const char* reads) {
+  std::printf("ratio %s %.2f (%s)\n", name.c_str(), value, reads);
 }
 
 // Owns the started host process: waits for it to exit, and ends it if it has not after 10 s. (A
@@ -394,8 +395,11 @@ int Run(const Options& options) {
   }
 
   // Warnings: calls per second on the host side, frames per second arriving here, each round
-  // next to plain SetEvent calls in the same host thread.
+  // next to plain SetEvent calls in the same host thread and to a raw sender in the host writing
+  // frames of a warning's size in a loop (the most frames the connection carries).
   Throughput setEvents, oneThreadCalls, oneThreadFrames, fourThreadCalls, fourThreadFrames;
+  Throughput rawSender;
+  size_t warningFrameSize = 0;
   const auto warnings = [&](const char* label, int32_t senders, Throughput& calls,
                             Throughput& frames) {
     Phase phase = MakePhase(PhaseKind::kWarnings, label, share);
@@ -408,12 +412,20 @@ int Run(const Options& options) {
     });
     if (result.values[0] != share) Fail("every warning queued while connected");
     calls.Add(share, result.values[1]);
+    warningFrameSize = replies.lastFrameSize();
   };
   for (int32_t round = 0; round < rounds; ++round) {
     setEvents.Add(share,
                   run.HostPhase(MakePhase(PhaseKind::kSetEvent, "setevent", share)).values[0]);
     warnings("warnings_1_thread", 1, oneThreadCalls, oneThreadFrames);
     warnings("warnings_4_threads", 4, fourThreadCalls, fourThreadFrames);
+    run.RawPhase(MakePhase(PhaseKind::kRawSender, "raw_sender", share), std::string(),
+                 warningFrameSize, [&](const SocketHolder&, ReplyStream& raw) {
+                   const Clock::time_point start = Clock::now();
+                   for (int32_t arrived = 0; arrived < share;) arrived += raw.Receive();
+                   rawSender.Add(share,
+                                 std::chrono::duration<double>(Clock::now() - start).count());
+                 });
   }
 
   // Warnings queued while the worker is held in a check: nothing can be sent meanwhile.
@@ -450,6 +462,8 @@ int Run(const Options& options) {
   Print("raw_event_pipelined_send_per_reply_nagle", rawLikeConnectorPipelined.PerSecond(),
         "requests/s");
   Print("raw_setevent", setEvents.PerSecond(), "calls/s");
+  Print("raw_sender_frames", rawSender.PerSecond(), "frames/s");
+  Print("warning_frame_bytes", static_cast<double>(warningFrameSize), "bytes");
   Print("check_rtt_p50", check.Percentile(50), "us");
   Print("check_rtt_p99", check.Percentile(99), "us");
   Print("stat_rtt_p50", stat.Percentile(50), "us");
@@ -462,14 +476,25 @@ int Run(const Options& options) {
   Print("warnings_out_of_order", static_cast<double>(replies.outOfOrder()), "frames");
   Print("queued_warning_private", memory.values[1] / queued, "bytes/warning");
   Print("queued_warning_heap", memory.values[2] / queued, "bytes/warning");
-  PrintRatio("check_rtt_vs_event_pingpong", check.Percentile(50) / rawEventCheck.Percentile(50));
+  const char* lower = "lower is better";
+  const char* higher = "higher is better";
+  PrintRatio("check_rtt_vs_event_pingpong", check.Percentile(50) / rawEventCheck.Percentile(50),
+             lower);
   PrintRatio("check_rtt_vs_blocking_pingpong",
-             check.Percentile(50) / rawBlockingCheck.Percentile(50));
-  PrintRatio("stat_rtt_vs_event_pingpong", stat.Percentile(50) / rawEventStat.Percentile(50));
-  PrintRatio("stat_rtt_vs_blocking_pingpong", stat.Percentile(50) / rawBlockingStat.Percentile(50));
-  PrintRatio("pipelined_vs_event_pipelined", pipelined.PerSecond() / rawEventPipelined.PerSecond());
-  PrintRatio("warnings_vs_setevent", oneThreadCalls.PerSecond() / setEvents.PerSecond());
-  PrintRatio("warnings_4_threads_vs_setevent", fourThreadCalls.PerSecond() / setEvents.PerSecond());
+             check.Percentile(50) / rawBlockingCheck.Percentile(50), lower);
+  PrintRatio("stat_rtt_vs_event_pingpong", stat.Percentile(50) / rawEventStat.Percentile(50),
+             lower);
+  PrintRatio("stat_rtt_vs_blocking_pingpong", stat.Percentile(50) / rawBlockingStat.Percentile(50),
+             lower);
+  PrintRatio("pipelined_vs_event_pipelined", pipelined.PerSecond() / rawEventPipelined.PerSecond(),
+             higher);
+  PrintRatio("warnings_vs_setevent", oneThreadCalls.PerSecond() / setEvents.PerSecond(), higher);
+  PrintRatio("warnings_4_threads_vs_setevent", fourThreadCalls.PerSecond() / setEvents.PerSecond(),
+             higher);
+  PrintRatio("warning_frames_vs_raw_sender", oneThreadFrames.PerSecond() / rawSender.PerSecond(),
+             higher);
+  PrintRatio("warning_frames_4_threads_vs_raw_sender",
+             fourThreadFrames.PerSecond() / rawSender.PerSecond(), higher);
   return 0;
 }
 

@@ -249,6 +249,14 @@ PhaseResult RunPhase(const Phase& phase, const std::string& address, const Socke
       ReceiveSignal(control);
       break;
     }
+    case PhaseKind::kRawSender: {
+      SocketHolder data = Connect(address, kControlPort);
+      SendSignal(control);
+      const std::string frame(static_cast<size_t>(phase.replySize), '\0');
+      for (int32_t i = 0; i < phase.count; ++i) SendAll(data, frame.data(), frame.size());
+      ReceiveSignal(control);
+      break;
+    }
     case PhaseKind::kStartConnector:
       StartConnector(address, callback);
       SendSignal(control);

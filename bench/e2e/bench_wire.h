@@ -32,6 +32,8 @@ enum class PhaseKind : int32_t {
                         // calls that queued, values[1]: seconds)
   kQueuedMemory = 7,    // memory of warnings queued while the worker is held (values[0]: calls
                         // that queued, values[1]: private bytes, values[2]: heap bytes added)
+  kRawSender = 8,       // send `count` frames of replySize bytes on a new data connection, one
+                        // blocking send each: the raw baseline of delivered warnings
 };
 
 // Agent to host: which phase, and its sizes.

@@ -1,6 +1,10 @@
 // VexilConn.dll (Windows) and libvexilconn.so (Linux): the interface a game server (the host)
 // compiles against, as C11 or as C++17.
 //
+// Architectures: VexilConn.dll comes for 32-bit (x86) and for 64-bit (x64) Windows hosts (built with
+// MinGW-w64 i686 and x86_64 GCC, posix thread model), libvexilconn.so for x86-64 Linux hosts, with
+// the same exports, log and wire. A host cannot load the library of the other architecture.
+//
 // Which host can use which interface:
 // - The C interface (everything outside "#ifdef __cplusplus"): the exports, the status values,
 //   the result codes, and the callback table VexilHostCallbacks started by VexilRunConnCallbacks,
@@ -12,8 +16,8 @@
 //   virtual-table interfaces with std::vector in two sink forms. Object layout, the order of the
 //   virtual operations, the member-call convention and std::vector must be those of the library's
 //   compiler, so the host must be built with the same compiler family and C++ library: on
-//   Windows MinGW-w64 GCC, on Linux GCC or Clang, with libstdc++ (C++17). A Windows host built in
-//   the MSVC ABI (MSVC, clang-cl, clang
+//   Windows MinGW-w64 GCC of the host's architecture, on Linux GCC or Clang, with libstdc++
+//   (C++17). A Windows host built in the MSVC ABI (MSVC, clang-cl, clang
 //   --target=*-windows-msvc) cannot use it: that ABI orders overloaded virtual functions
 //   differently (CountsSink::SetCounts, RegionSink::AddRegion and RegionExtraSink::AddRegion reach
 //   the wrong slot: clang's MSVC ABI puts the array form of SetCounts in slot 0), gives a virtual

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Tests of the guide-block runner: which blocks it takes, which addresses it refuses, and how it
-runs them (order, carried environment, failure, time limit)."""
+runs them (order, each on its own, failure, time limit, files left outside build/)."""
 import contextlib
 import io
 import os
@@ -52,7 +52,7 @@ class AddressTest(unittest.TestCase):
 class RunTest(unittest.TestCase):
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="run-blocks-test-")
-        for name in ("source", "mingw", "native"):
+        for name in ("source", "native", "x86", "x64"):
             os.mkdir(os.path.join(self.root, name))
         with open(os.path.join(self.root, "source", "marker.txt"), "w") as f:
             f.write("from the source tree\n")
@@ -67,23 +67,32 @@ class RunTest(unittest.TestCase):
             f.write(text)
         output = io.StringIO()
         with contextlib.redirect_stdout(output):
-            status = run_blocks.main(["run_blocks.py", guide, os.path.join(self.root, "source"),
-                                      os.path.join(self.root, "mingw"),
-                                      os.path.join(self.root, "native")])
+            status = run_blocks.main(["run_blocks.py", guide] +
+                                     [os.path.join(self.root, name)
+                                      for name in ("source", "native", "x86", "x64")])
         return status, output.getvalue()
 
-    def test_blocks_share_exports_and_functions_and_see_the_clone_layout(self):
+    def test_each_block_starts_afresh_in_the_clone_layout(self):
         done = os.path.join(self.root, "done.txt")
         status, _ = self.run_guide(
             "```sh runnable\nexport GREETING=hello\nshout() { echo \"$1!\"; }\n```\n"
             "```sh runnable\n"
             "grep -q 'from the source tree' marker.txt\n"
-            "[ -d build/mingw-x86 ] && [ -d build/native ]\n"
-            f"shout \"$GREETING\" > {done}\n"
+            "[ -d build/mingw-x86 ] && [ -d build/mingw-x64 ] && [ -d build/native ]\n"
+            "false | true   # a reader's shell has no pipefail\n"
+            "type shout >/dev/null 2>&1 && exit 3\n"
+            f"echo \"${{GREETING:-unset}}\" > {done}\n"
             "```\n")
         self.assertEqual(status, 0)
         with open(done) as f:
-            self.assertEqual(f.read(), "hello!\n")
+            self.assertEqual(f.read(), "unset\n")
+
+    def test_a_file_left_outside_build_fails_the_run(self):
+        status, output = self.run_guide(
+            "```sh runnable\nmkdir -p build/guide && touch build/guide/kept\n```\n"
+            "```sh runnable\ntouch stray.txt\n```\n")
+        self.assertEqual(status, 1)
+        self.assertIn("block at line 5 left stray.txt outside build/", output)
 
     def test_a_failing_command_fails_the_run_and_stops_it(self):
         after = os.path.join(self.root, "after.txt")

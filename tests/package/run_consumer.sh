@@ -1,13 +1,22 @@
 #!/usr/bin/env bash
 # Installs a VexilConn build, builds the consumer project against the installed tree with the MinGW
-# toolchain, and runs it under Wine (with the installed ha-agent when --with-agent is given).
+# toolchain of the build's architecture, and runs it under Wine of that architecture (with the
+# installed ha-agent when --with-agent is given). Hosts of the other architecture, and Linux hosts,
+# must be refused at find_package with a message that says what to do.
 #
-#   run_consumer.sh BUILD_DIR SOURCE_DIR [--with-agent] [--check-version]
+#   run_consumer.sh BUILD_DIR SOURCE_DIR ARCH [--with-agent] [--check-version]
+# ARCH: x86 or x64, the build's architecture.
 set -euo pipefail
 
 build=$(cd "$1" && pwd)
 source=$(cd "$2" && pwd)
-shift 2
+arch=$3
+shift 3
+case $arch in
+  x86) other=x64 bits=32 ;;
+  x64) other=x86 bits=64 ;;
+  *) echo "run_consumer: ARCH must be x86 or x64" >&2; exit 2 ;;
+esac
 with_agent=OFF
 check_version=OFF
 for arg in "$@"; do
@@ -22,7 +31,8 @@ work=$build/tests/package/work
 rm -rf "$work"
 mkdir -p "$work"
 prefix=$work/install
-wine_run=("$source/scripts/wine-run" --prefix "$build/wineprefix")
+wine_run=("$source/scripts/wine-run" --arch "$arch" --prefix "$build/wineprefix")
+echo "run_consumer: the $arch package, its consumer under Wine $arch"
 
 fail() {
   echo "run_consumer: $*" >&2
@@ -43,16 +53,27 @@ done
 compgen -G "$prefix/lib/*VexilConn*.a" >/dev/null ||
   fail "the installed tree lacks VexilConn's import library"
 
-# A 64-bit host must be refused at find_package (by the version file: the DLL is 32-bit).
+# A host of the other architecture is refused at find_package (by the version file), and so is a
+# Linux host (by the package config); each is told which toolchain the package needs.
+if cmake -S "$source/tests/package/consumer" -B "$work/$other" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-$other.cmake" -DCMAKE_PREFIX_PATH="$prefix" \
+    >"$work/$other.log" 2>&1; then
+  fail "an $other consumer accepted the $arch package"
+fi
+tr -d '\n' <"$work/$other.log" | tr -s ' ' |
+  grep -q "the $bits-bit Windows DLL: build a $bits-bit host with the MinGW-w64 .*toolchain" ||
+  fail "the $other consumer was refused without saying which toolchain the package needs"
+rm "$work/$other.log"
 if cmake -S "$source/tests/package/consumer" -B "$work/native" -DCMAKE_PREFIX_PATH="$prefix" \
     >"$work/native.log" 2>&1; then
-  fail "a native configure accepted the 32-bit Windows package"
+  fail "a native configure accepted the Windows package"
 fi
-grep -q "(32bit)" "$work/native.log" || fail "the native configure failed for another reason"
+tr -d '\n' <"$work/native.log" | tr -s ' ' | grep -q "toolchain" ||
+  fail "the native configure failed without naming the toolchain the package needs"
 rm "$work/native.log"
 
 cmake -S "$source/tests/package/consumer" -B "$work/build" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-x86.cmake" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-$arch.cmake" -DCMAKE_PREFIX_PATH="$prefix" \
   -DCONSUMER_WITH_AGENT=$with_agent -DCONSUMER_CHECK_VERSION=$check_version \
   >"$work/configure.log" 2>&1 || fail "configuring the consumer failed"
 cmake --build "$work/build" >"$work/build.log" 2>&1 || fail "building the consumer failed"

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# The sample host meets every expectation of the example agent script run by ha-agent:
-# registration, each request answered, the GSID change, a warning, the reconnect with a new
-# Register, and a clean stop at the end of its input. With WINE_RUN and PREFIX both programs are
-# the Windows build's, run under Wine; without them, the Linux build's, run natively.
-#   sample_host_exchange.sh [--host HOST] [--address ADDRESS] BIN_DIR SCRIPT [WINE_RUN PREFIX]
-# HOST is the host program in BIN_DIR without ".exe" (sample-host unless given), or the path of a
-# C# host's .exe, which runs with mono; ADDRESS is the agent's (127.0.0.79 unless given).
+# A host meets every expectation of the example agent script run by ha-agent: registration, each
+# request answered, the GSID change, a warning, the reconnect with a new Register, and a clean stop
+# at the end of its input.
+#   sample_host_exchange.sh [--host HOST] [--address ADDRESS] BIN_DIR SCRIPT [WINE_RUN_COMMAND...]
+# With a WINE_RUN_COMMAND (scripts/wine-run with its architecture and prefix options) both programs
+# are the Windows build's, run under Wine; without one, the Linux build's, run natively, and a HOST
+# ending in .exe is a C# host run with mono. HOST is a program in BIN_DIR or a path (sample-host
+# unless given; under Wine .exe is added); ADDRESS the agent's (127.0.0.79 unless given).
 set -euo pipefail
-host=sample-host
+host=
 address=127.0.0.79
 while [ $# -gt 0 ]; do
   case $1 in
@@ -18,22 +19,27 @@ while [ $# -gt 0 ]; do
 done
 bin=$1
 script=$2
-wine_run=${3:-}
-prefix=${4:-}
-if [ -n "$wine_run" ]; then
+shift 2
+wine_run=("$@")
+if [ ${#wine_run[@]} -gt 0 ]; then
+  agent=ha-agent.exe
+  host=${host:-sample-host}
+  host=${host%.exe}.exe
   # Wine reaches the Unix file system through drive Z:.
-  run=("$wine_run" --prefix "$prefix")
-  suffix=.exe
-  script_path="Z:$script"
+  agent_script=Z:$script
+  run() { "${wine_run[@]}" "$@"; }
 else
-  run=()
-  suffix=
-  script_path=$script
+  agent=ha-agent
+  host=${host:-sample-host}
+  agent_script=$script
+  run() {
+    case $1 in
+      *.exe) mono "$@" ;;
+      */*) "$@" ;;
+      *) "./$1" "${@:2}" ;;
+    esac
+  }
 fi
-case $host in
-  *.exe) host_command=(mono "$host") ;;
-  *) host_command=("${run[@]}" "./$host$suffix") ;;
-esac
 work=$(mktemp -d)
 agent_pid=
 host_pid=
@@ -46,12 +52,11 @@ cleanup() {
 trap cleanup EXIT
 cd "$bin"
 
-"${run[@]}" "./ha-agent$suffix" --listen "$address" --script "$script_path" \
-  </dev/null >"$work/agent.out" 2>&1 &
+run "$agent" --listen "$address" --script "$agent_script" </dev/null >"$work/agent.out" 2>&1 &
 agent_pid=$!
 mkfifo "$work/host-input"
-"${host_command[@]}" -GSID:7 -HAPORT:8990 "-HAIP:$address" --run-seconds 100 \
-  <"$work/host-input" >"$work/host.out" 2>&1 &
+run "$host" -GSID:7 -HAPORT:8990 "-HAIP:$address" --run-seconds 100 <"$work/host-input" \
+  >"$work/host.out" 2>&1 &
 host_pid=$!
 exec 3>"$work/host-input"
 
@@ -68,6 +73,6 @@ tr -d '\r' <"$work/agent.out"
 echo "--- host"
 tr -d '\r' <"$work/host.out"
 [ "$agent_status" -eq 0 ] || { echo "FAIL: the agent's script ended with status $agent_status"; exit 1; }
-[ "$host_status" -eq 0 ] || { echo "FAIL: the sample host ended with status $host_status"; exit 1; }
-grep -q ': stopped, status' "$work/host.out" || { echo "FAIL: no clean stop"; exit 1; }
+[ "$host_status" -eq 0 ] || { echo "FAIL: the host ended with status $host_status"; exit 1; }
+grep -q ": stopped, status" "$work/host.out" || { echo "FAIL: no clean stop"; exit 1; }
 echo "PASS"

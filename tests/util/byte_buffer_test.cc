@@ -1,8 +1,11 @@
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "util/buffer_ptr.h"
@@ -100,13 +103,31 @@ TEST(ByteBufferTest, OversizedConsumeAndCommitNeverReachOutsideTheBlock) {
 }
 
 #ifdef _WIN32
-// Held bytes plus the request do not fit a 32-bit size: that must fail as exhausted memory does
-// (the allocation failure cannot leave Zoth.dll, so the process ends), never promise room that
-// the block does not have.
-TEST(ByteBufferDeathTest, ARequestBeyondTheAddressSpaceEndsTheProcess) {
+// Held bytes plus the largest request: on 32 bits the sum does not fit a size, and the request
+// must fail as exhausted memory does (the allocation failure cannot leave Zoth.dll, so the process
+// ends), never promise room that the block does not have. A 64-bit size holds the sum, so there
+// the request either fails the same way or the room is really there: its last byte is written
+// and committed with the held bytes intact.
+void ReserveTheLargestAndCommitIt() {
   BufferPtr buffer;
   AppendText(buffer, "de");
-  EXPECT_DEATH(buffer.Reserve(0xFFFFFFFFu), "bad_alloc");
+  buffer.Reserve(0xFFFFFFFFu);
+  buffer.Data()[2 + size_t{0xFFFFFFFEu}] = 'z';
+  buffer.Append(nullptr, 0xFFFFFFFFu);
+  const bool intact =
+      std::memcmp(buffer.Data(), "de", 2) == 0 && buffer.Data()[2 + size_t{0xFFFFFFFEu}] == 'z';
+  std::fputs(intact ? "the room is there\n" : "the room is not there\n", stderr);
+  std::exit(intact ? 0 : 1);
+}
+
+TEST(ByteBufferDeathTest, TheLargestRequestEndsTheProcessOrGivesAllItPromises) {
+  if (sizeof(void*) == 4) {
+    EXPECT_DEATH(ReserveTheLargestAndCommitIt(), "bad_alloc");
+  } else {
+    EXPECT_EXIT(
+        ReserveTheLargestAndCommitIt(), [](int) { return true; },
+        testing::AnyOf(testing::HasSubstr("bad_alloc"), testing::HasSubstr("the room is there\n")));
+  }
 }
 #endif
 

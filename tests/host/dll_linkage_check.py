@@ -1,0 +1,101 @@
+#!/usr/bin/env python3
+"""Checks what a built VexilConn.dll shows a loader, without running it:
+
+    dll_linkage_check.py OBJDUMP BIN_DIR DEF_FILE
+
+- VexilConn.dll exports exactly the names listed in DEF_FILE, undecorated (no leading underscore,
+  no @N suffix), so GetProcAddress finds them by their plain names;
+- it imports from Zoth.dll by ordinal 9 alone, no name;
+- every other DLL it or Zoth.dll imports is a Windows system DLL: no MinGW runtime
+  (libgcc_s, libstdc++, libwinpthread) may have to travel with it.
+"""
+import re
+import subprocess
+import sys
+
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "ws2_32.dll", "msvcrt.dll",
+               "ntdll.dll", "version.dll", "shell32.dll", "ole32.dll", "oleaut32.dll"}
+
+
+def exported_names(dump):
+    """The names of the "[Ordinal/Name Pointer] Table" section of objdump -p."""
+    names = []
+    lines = dump.split("\n")
+    for i, line in enumerate(lines):
+        if line.startswith("[Ordinal/Name Pointer] Table"):
+            for entry in lines[i + 1:]:
+                match = re.match(r"\s*\[\s*\d+\]\s+(\S+)", entry)
+                if not match:
+                    break
+                names.append(match.group(1))
+    return names
+
+
+def imports(dump):
+    """{DLL name: [(hint or ordinal, name or None when imported by ordinal)]}."""
+    table = {}
+    current = None
+    for line in dump.split("\n"):
+        match = re.match(r"\s*DLL Name: (\S+)", line)
+        if match:
+            current = table.setdefault(match.group(1), [])
+            continue
+        if current is None:
+            continue
+        match = re.match(r"\s*[0-9a-fA-F]+\s+(\d+)\s+(\S+)", line)
+        if match:
+            name = None if match.group(2) == "<none>" else match.group(2)
+            current.append((int(match.group(1)), name))
+        elif not line.strip() or not line.lstrip().startswith("vma:"):
+            current = None
+    return table
+
+
+def dump_of(objdump, path):
+    return subprocess.run([objdump, "-p", path], check=True, capture_output=True,
+                          text=True).stdout
+
+
+def exports_in_def(def_file):
+    """The names a module-definition file exports (its indented EXPORTS lines, without ordinals)."""
+    with open(def_file) as f:
+        return sorted(line.split()[0] for line in f
+                      if line.startswith("  ") and line.strip() and "@" not in line)
+
+
+def problems_in(conn_dump, zoth_dump, wanted):
+    """What is wrong in the objdump -p texts of VexilConn.dll and Zoth.dll, given the export names
+    wanted; an empty list when nothing is."""
+    found = []
+    names = sorted(exported_names(conn_dump))
+    if names != sorted(wanted):
+        found.append(f"VexilConn.dll exports {names}, expected exactly {sorted(wanted)}")
+    conn_imports = imports(conn_dump)
+    zoth = {dll: entries for dll, entries in conn_imports.items() if dll.lower() == "zoth.dll"}
+    if list(zoth.values()) != [[(9, None)]]:
+        found.append(f"VexilConn.dll imports from Zoth.dll {zoth or 'nothing'}, expected ordinal 9 "
+                     "alone")
+    for dll_file, table in (("VexilConn.dll", conn_imports), ("Zoth.dll", imports(zoth_dump))):
+        for dll in table:
+            if dll.lower() not in SYSTEM_DLLS and dll.lower() != "zoth.dll":
+                found.append(f"{dll_file} imports {dll}, which is not a Windows system DLL")
+    return found
+
+
+def main(argv):
+    if len(argv) != 4:
+        print(__doc__)
+        return 2
+    objdump, bin_dir, def_file = argv[1:]
+    found = problems_in(dump_of(objdump, f"{bin_dir}/VexilConn.dll"),
+                        dump_of(objdump, f"{bin_dir}/Zoth.dll"), exports_in_def(def_file))
+    for problem in found:
+        print(problem)
+    if not found:
+        print("VexilConn.dll: six undecorated exports, Zoth.dll by ordinal 9 only, system DLLs "
+              "otherwise")
+    return 1 if found else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,59 @@
+#!/usr/bin/env python3
+"""Tests of the DLL linkage check on objdump -p texts of the shape the MinGW binutils print: a
+sound DLL passes, and each way a build can go wrong is reported."""
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import dll_linkage_check  # noqa: E402
+
+WANTED = ["VexilInitConn", "VexilRunConn", "VexilStopConn", "VexilSendWarningMsg",
+          "VexilGetStatus", "VexilGetConfigFileName"]
+
+
+def conn_dump(exports=WANTED, zoth_entry="\t80000009\t    9  <none>", extra_dll=None):
+    table = "".join(f"\t[   {i}] {name}\n" for i, name in enumerate(sorted(exports)))
+    text = ("There is an import table in .idata at 0x6b4f3000\n\n"
+            " 00050000\t00050078 00000000 00000000 00051554 00050590\n\n"
+            "\tDLL Name: KERNEL32.dll\n\tvma:  Hint/Ord Member-Name Bound-To\n"
+            "\t50aa8\t   20  AddVectoredExceptionHandler\n\t50ac6\t  141  CloseHandle\n\n"
+            " 00050050\t00050580 00000000 00000000 000516f4 00050a98\n\n"
+            "\tDLL Name: Zoth.dll\n\tvma:  Hint/Ord Member-Name Bound-To\n"
+            f"{zoth_entry}\n\n")
+    if extra_dll:
+        text += (f"\tDLL Name: {extra_dll}\n\tvma:  Hint/Ord Member-Name Bound-To\n"
+                 "\t51300\t   12  _Unwind_Resume\n\n")
+    return text + ("[Ordinal/Name Pointer] Table\n" + table + "\n"
+                   "The Function Table (interpreted .pdata section contents)\n")
+
+
+ZOTH = ("\tDLL Name: KERNEL32.dll\n\tvma:  Hint/Ord Member-Name Bound-To\n"
+        "\t50aa8\t   20  HeapAlloc\n\n")
+
+
+class LinkageCheckTest(unittest.TestCase):
+    def test_a_sound_dll_passes_on_both_architectures(self):
+        self.assertEqual(dll_linkage_check.problems_in(conn_dump(), ZOTH, WANTED), [])
+        sixty_four = conn_dump(zoth_entry="\t8000000000000009\t    000000009  <none>")
+        self.assertEqual(dll_linkage_check.problems_in(sixty_four, ZOTH, WANTED), [])
+
+    def test_each_fault_is_reported(self):
+        decorated = [name if name != "VexilRunConn" else "VexilRunConn@4" for name in WANTED]
+        cases = {
+            "decorated export": (conn_dump(exports=decorated), ZOTH, "exports"),
+            "missing export": (conn_dump(exports=WANTED[:5]), ZOTH, "exports"),
+            "Zoth by name": (conn_dump(zoth_entry="\t50b00\t    9  ZothCreateBuffer"), ZOTH,
+                             "Zoth.dll"),
+            "runtime DLL": (conn_dump(extra_dll="libgcc_s_dw2-1.dll"), ZOTH, "libgcc_s_dw2-1.dll"),
+            "runtime DLL in Zoth": (conn_dump(), ZOTH.replace("KERNEL32", "libstdc++-6"),
+                                    "libstdc++-6.dll"),
+        }
+        for name, (conn, zoth, mentioned) in cases.items():
+            found = dll_linkage_check.problems_in(conn, zoth, WANTED)
+            self.assertEqual(len(found), 1, f"{name}: {found}")
+            self.assertIn(mentioned, found[0], name)
+
+
+if __name__ == "__main__":
+    unittest.main()
