@@ -89,6 +89,16 @@ inline uintptr_t SettledNextHandle(const std::vector<ProcessFigures>& figures, s
   return settled;
 }
 
+// The probe's floor over the last `count` samples. A leak raises every later sample; a handle that
+// another thread holds for a moment raises one. Compared with the settled early value, the floor
+// finds the first and ignores the second.
+inline uintptr_t LateNextHandle(const std::vector<ProcessFigures>& figures, size_t count) {
+  const size_t first = figures.size() > count ? figures.size() - count : 0;
+  uintptr_t floor = UINTPTR_MAX;
+  for (size_t i = first; i < figures.size(); ++i) floor = std::min(floor, figures[i].next_handle);
+  return floor;
+}
+
 }  // namespace vexil::testing
 
 #endif  // VEXIL_TESTS_E2E_PROCESS_FIGURES_H_

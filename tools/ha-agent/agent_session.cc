@@ -210,9 +210,12 @@ AgentSession::Outcome AgentSession::SendRaw(const std::vector<uint8_t>& bytes,
 }
 
 bool AgentSession::Restart() {
-  if (stream_.is_open()) DropConnection("connection closed by the agent", "agent");
+  // The listener closes first: a peer that sees its connection end and connects at once must find
+  // no listener, or the new one, never the old one's backlog, where its connection would be reset
+  // unread when the old listener closed.
   const uint16_t port = listener_.port();
   listener_.Close();
+  if (stream_.is_open()) DropConnection("connection closed by the agent", "agent");
   std::string error;
   if (!listener_.Listen(options_.address, port, &error)) {
     Error("cannot listen again on " + options_.address + ":" + std::to_string(port) + ": " + error);

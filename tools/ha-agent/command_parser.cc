@@ -357,7 +357,7 @@ const CommandRow kCommands[] = {
      ParseNoArguments<CommandKind::kHalfClose>},
     {"close-now", "close-now",
      "send 200 CheckRequests and close at once, while their replies are coming", ParseCloseNow},
-    {"restart", "restart", "close the connection and the listener, then listen again",
+    {"restart", "restart", "close the listener and the connection, then listen again",
      ParseNoArguments<CommandKind::kRestart>},
     {"quit", "quit", "close and exit", ParseNoArguments<CommandKind::kQuit>},
     {"help", "help", "list the commands", ParseNoArguments<CommandKind::kHelp>},

@@ -37,7 +37,7 @@ enum class CommandKind {
   kAbortiveClose,  // close with an abortive reset (rst)
   kHalfClose,      // shut down the sending direction; keep reading
   kCloseNow,       // send a burst of requests and close at once, while their replies are coming
-  kRestart,        // close the connection and the listener, then listen again on the same port
+  kRestart,        // close the listener and the connection, then listen again on the same port
 };
 
 struct AgentCommand {
