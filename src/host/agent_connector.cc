@@ -273,9 +273,9 @@ bool AgentConnector::ConnectLoop() {
 bool AgentConnector::ConnectOnce() {
   ConnSettings settings = this->settings();
   const std::wstring address = AgentAddress(settings.haip);
-  // A name is looked up on a thread of its own that a stop abandons.
+  // A name is looked up in the background; a stop abandons the lookup.
   AddressLookup lookup(address);
-  if (!WaitUnlessStopped(*stop_event_, lookup.Done().Source())) return false;
+  if (!lookup.WaitUnlessStopped(*stop_event_, kInfinite)) return false;
   uint32_t agent = 0;
   ConnectOutcome outcome = ConnectOutcome::kFailed;
   if (lookup.Result(&agent)) outcome = Connect(agent);

@@ -67,7 +67,10 @@ AddressLookup::AddressLookup(const std::wstring& host) : state_(new State(host))
 
 AddressLookup::~AddressLookup() { state_->Release(); }
 
-SignalEvent& AddressLookup::Done() { return state_->done; }
+bool AddressLookup::WaitUnlessStopped(SignalEvent& stop, uint32_t timeout) {
+  const WaitSource sources[] = {stop.Source(), state_->done.Source()};
+  return WaitForFirst(sources, 2, timeout) == kWaitObject0 + 1;
+}
 
 int AddressLookup::Result(uint32_t* address) {
   if (!state_->succeeded) {
