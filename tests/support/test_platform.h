@@ -26,6 +26,15 @@
 
 namespace vexil::testing {
 
+// Whether a test may start one of the C library's own name lookups. ThreadSanitizer cannot follow
+// the thread glibc's asynchronous resolver starts for itself, and crashes in it: the
+// ThreadSanitizer run leaves those lookups to the AddressSanitizer and Windows runs.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kSystemNameLookupTestable = false;
+#else
+constexpr bool kSystemNameLookupTestable = true;
+#endif
+
 #ifdef _WIN32
 
 // How a line of text ends in a file the platform's text output wrote.
