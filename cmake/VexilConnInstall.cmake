@@ -1,29 +1,20 @@
-# Install rules for host developers. Linux: the header, libvexilconn.so with its soname links and
-# ha-agent; a host compiles with -I<prefix>/include and links with -L<prefix>/lib -lvexilconn.
-# Windows (each architecture into its own prefix):
+# Install rules and the CMake package for host developers, each platform into a prefix of its own
+# (each Windows architecture too):
 #
 #   <prefix>/include/vexilconn/   the header a host compiles against
-#   <prefix>/lib/                 VexilConn's import library (and Zoth's, see below)
-#   <prefix>/bin/                 VexilConn.dll, Zoth.dll, ha-agent.exe
+#   <prefix>/lib/                 Linux: libvexilconn.so with its soname links
+#                                 Windows: VexilConn's import library (and Zoth's, see below)
+#   <prefix>/bin/                 Linux: ha-agent; Windows: VexilConn.dll, Zoth.dll, ha-agent.exe
 #   <prefix>/lib/cmake/VexilConn/ VexilConnConfig.cmake and VexilConnConfigVersion.cmake
+#   <prefix>/lib/pkgconfig/       Linux: vexilconn.pc
 #
 # A host project then says find_package(VexilConn CONFIG REQUIRED) and
-# target_link_libraries(game PRIVATE VexilConn::VexilConn).
+# target_link_libraries(game PRIVATE VexilConn::VexilConn); on Linux, pkg-config vexilconn or
+# -I<prefix>/include and -L<prefix>/lib -lvexilconn do as well.
 #
 # The package config is written here rather than exported from the build targets: those carry
 # build-tree include folders and private links to internal static libraries, none of which a host
 # may see. Each installed target is optional, so the rules work while parts are still missing.
-if(NOT VEXIL_WINDOWS)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/vexilconn DESTINATION include)
-  if(TARGET VexilConn)
-    install(TARGETS VexilConn LIBRARY DESTINATION lib)
-  endif()
-  if(TARGET ha-agent)
-    install(TARGETS ha-agent RUNTIME DESTINATION bin)
-  endif()
-  return()
-endif()
-
 include(CMakePackageConfigHelpers)
 
 set(vexil_package_dir lib/cmake/VexilConn)
@@ -31,54 +22,87 @@ set(vexil_package_dir lib/cmake/VexilConn)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/vexilconn DESTINATION include)
 install(FILES ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION share/doc/VexilConn OPTIONAL)
 
-if(TARGET VexilConn)
-  install(TARGETS VexilConn RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
-  set(vexil_conn_dll "$<TARGET_FILE_NAME:VexilConn>")
-  set(vexil_conn_implib "$<TARGET_LINKER_FILE_NAME:VexilConn>")
-endif()
-# Zoth's import library goes with it: the package describes Zoth.dll as an imported shared
-# library, which CMake only accepts with one. A host links nothing from it (Zoth.dll exports
-# ordinal 9 alone), so the linker adds no import; it only tells CMake that VexilConn.dll needs
-# Zoth.dll beside it ($<TARGET_RUNTIME_DLLS>).
-if(TARGET zoth)
-  install(TARGETS zoth RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
-  set(vexil_zoth_dll "$<TARGET_FILE_NAME:zoth>")
-  set(vexil_zoth_implib "$<TARGET_LINKER_FILE_NAME:zoth>")
-endif()
 if(TARGET ha-agent)
   install(TARGETS ha-agent RUNTIME DESTINATION bin)
   set(vexil_agent_exe "$<TARGET_FILE_NAME:ha-agent>")
 endif()
-
-# The architecture of this build's DLL, and the toolchain its hosts need.
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(vexil_package_other_bits 32)
-  set(vexil_package_toolchain "x86_64 (cmake/mingw-x64.cmake)")
-else()
-  set(vexil_package_other_bits 64)
-  set(vexil_package_toolchain "i686 (cmake/mingw-x86.cmake)")
-endif()
 math(EXPR vexil_package_bits "${CMAKE_SIZEOF_VOID_P} * 8")
+set(vexil_package_system ${CMAKE_SYSTEM_NAME})
+
+if(VEXIL_WINDOWS)
+  if(TARGET VexilConn)
+    install(TARGETS VexilConn RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
+    set(vexil_conn_dll "$<TARGET_FILE_NAME:VexilConn>")
+    set(vexil_conn_implib "$<TARGET_LINKER_FILE_NAME:VexilConn>")
+  endif()
+  # Zoth's import library goes with it: the package describes Zoth.dll as an imported shared
+  # library, which CMake only accepts with one. A host links nothing from it (Zoth.dll exports
+  # ordinal 9 alone), so the linker adds no import; it only tells CMake that VexilConn.dll needs
+  # Zoth.dll beside it ($<TARGET_RUNTIME_DLLS>).
+  if(TARGET zoth)
+    install(TARGETS zoth RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
+    set(vexil_zoth_dll "$<TARGET_FILE_NAME:zoth>")
+    set(vexil_zoth_implib "$<TARGET_LINKER_FILE_NAME:zoth>")
+  endif()
+
+  # The architecture of this build's DLL, and the toolchain its hosts need.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(vexil_package_other_bits 32)
+    set(vexil_package_toolchain "x86_64 (cmake/mingw-x64.cmake)")
+  else()
+    set(vexil_package_other_bits 64)
+    set(vexil_package_toolchain "i686 (cmake/mingw-x86.cmake)")
+  endif()
+  set(vexil_package_what "the ${vexil_package_bits}-bit Windows DLL")
+  set(vexil_package_other_system
+      "a Linux host needs VexilConn's Linux package (libvexilconn.so, installed from a native \
+build); a Windows host is built with the MinGW-w64 ${vexil_package_toolchain} toolchain")
+  set(vexil_package_other_arch
+      "build a ${vexil_package_bits}-bit host with the MinGW-w64 ${vexil_package_toolchain} \
+toolchain, or point CMAKE_PREFIX_PATH at a ${vexil_package_other_bits}-bit VexilConn installation")
+  set(vexil_package_config VexilConnConfigWindows.cmake.in)
+else()
+  if(TARGET VexilConn)
+    # The library, its soname link (libvexilconn.so.0) and its link-time name (libvexilconn.so).
+    install(TARGETS VexilConn LIBRARY DESTINATION lib)
+    set(vexil_conn_library "$<TARGET_FILE_NAME:VexilConn>")
+    set(vexil_conn_soname "$<TARGET_SONAME_FILE_NAME:VexilConn>")
+    # pkg-config finds the prefix from the file's own place, so the tree may move.
+    configure_file(${CMAKE_CURRENT_LIST_DIR}/vexilconn.pc.in
+                   ${PROJECT_BINARY_DIR}/package/vexilconn.pc @ONLY)
+    install(FILES ${PROJECT_BINARY_DIR}/package/vexilconn.pc DESTINATION lib/pkgconfig)
+  endif()
+  set(vexil_package_what "the ${vexil_package_bits}-bit Linux library libvexilconn.so")
+  set(vexil_package_other_system
+      "a Windows host needs VexilConn's Windows package of its architecture (VexilConn.dll, \
+installed from the mingw-x86 or mingw-x64 build)")
+  set(vexil_package_other_arch
+      "build a ${vexil_package_bits}-bit host, or point CMAKE_PREFIX_PATH at a VexilConn \
+installation built for the host's architecture")
+  set(vexil_package_config VexilConnConfigLinux.cmake.in)
+endif()
 
 # Two steps: configure_file fills in the version, file(GENERATE) the file names of the targets.
-configure_file(${CMAKE_CURRENT_LIST_DIR}/VexilConnConfig.cmake.in
+configure_file(${CMAKE_CURRENT_LIST_DIR}/${vexil_package_config}
                ${PROJECT_BINARY_DIR}/package/VexilConnConfig.cmake.genex @ONLY)
 file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/package/VexilConnConfig.cmake
      INPUT ${PROJECT_BINARY_DIR}/package/VexilConnConfig.cmake.genex)
 # 0.x releases may change the interface from one minor version to the next. The version file also
-# refuses a consumer whose pointer size differs from this build's DLL, so that a consumer given
-# the prefixes of both architectures takes the one that fits. When none fits, CMake lists what it
-# refused with each package's version text, so that text says what to do.
+# refuses a consumer of another system, or whose pointer size differs from this build's library,
+# so that a consumer given the prefixes of several installations takes the one that fits. When
+# none fits, CMake lists what it refused with each package's version text, so that text says what
+# to do.
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/VexilConnConfigVersionBasic.cmake
                                  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)
 file(READ ${PROJECT_BINARY_DIR}/package/VexilConnConfigVersionBasic.cmake vexil_package_version)
 string(APPEND vexil_package_version "
-if(PACKAGE_VERSION_UNSUITABLE AND CMAKE_SIZEOF_VOID_P AND
-   NOT CMAKE_SIZEOF_VOID_P STREQUAL \"${CMAKE_SIZEOF_VOID_P}\")
-  string(CONCAT PACKAGE_VERSION \"${PROJECT_VERSION}, the ${vexil_package_bits}-bit Windows DLL: \"
-         \"build a ${vexil_package_bits}-bit host with the MinGW-w64 ${vexil_package_toolchain} \"
-         \"toolchain, or point CMAKE_PREFIX_PATH at a ${vexil_package_other_bits}-bit VexilConn \"
-         \"installation\")
+if(CMAKE_SYSTEM_NAME AND NOT CMAKE_SYSTEM_NAME STREQUAL \"${vexil_package_system}\")
+  set(PACKAGE_VERSION_UNSUITABLE TRUE)
+  set(PACKAGE_VERSION
+      \"${PROJECT_VERSION}, ${vexil_package_what}: ${vexil_package_other_system}\")
+elseif(PACKAGE_VERSION_UNSUITABLE AND CMAKE_SIZEOF_VOID_P AND
+       NOT CMAKE_SIZEOF_VOID_P STREQUAL \"${CMAKE_SIZEOF_VOID_P}\")
+  set(PACKAGE_VERSION \"${PROJECT_VERSION}, ${vexil_package_what}: ${vexil_package_other_arch}\")
 endif()
 ")
 file(WRITE ${PROJECT_BINARY_DIR}/package/VexilConnConfigVersion.cmake "${vexil_package_version}")

@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
-# Installs a VexilConn build, builds the consumer project against the installed tree with the MinGW
-# toolchain of the build's architecture, and runs it under Wine of that architecture (with the
-# installed ha-agent when --with-agent is given). Hosts of the other architecture, and Linux hosts,
-# must be refused at find_package with a message that says what to do.
+# Installs a VexilConn build, builds the consumer project against the installed tree and runs it
+# (with the installed ha-agent when --with-agent is given). Hosts the package does not fit must be
+# refused at find_package with a message that says what to do.
 #
-#   run_consumer.sh BUILD_DIR SOURCE_DIR ARCH [--with-agent] [--check-version]
-# ARCH: x86 or x64, the build's architecture.
+# A Windows build (ARCH x86 or x64): the consumer is built with the MinGW toolchain of the build's
+# architecture and run under Wine of that architecture; hosts of the other architecture, and Linux
+# hosts, are refused.
+# A Linux build (ARCH native): the consumer is built natively with the build's C++ compiler, once
+# through find_package and once by hand with the flags pkg-config gives, and both are run; Windows
+# hosts are refused. --flags gives the compile and link flags every consumer needs: those of the
+# sanitizer the library was built with, whose runtime must come first in the process.
+#
+#   run_consumer.sh BUILD_DIR SOURCE_DIR ARCH [--with-agent] [--check-version] [--address ADDRESS]
+#                   [--compiler CXX] [--flags "FLAGS"]
+# ADDRESS: the agent's loopback address (127.0.0.1 unless given).
 set -euo pipefail
 
 build=$(cd "$1" && pwd)
@@ -15,76 +23,151 @@ shift 3
 case $arch in
   x86) other=x64 bits=32 ;;
   x64) other=x86 bits=64 ;;
-  *) echo "run_consumer: ARCH must be x86 or x64" >&2; exit 2 ;;
+  native) ;;
+  *) echo "run_consumer: ARCH must be x86, x64 or native" >&2; exit 2 ;;
 esac
 with_agent=OFF
 check_version=OFF
-for arg in "$@"; do
-  case $arg in
+address=127.0.0.1
+compiler=c++
+flags=
+while [ $# -gt 0 ]; do
+  case $1 in
     --with-agent) with_agent=ON ;;
     --check-version) check_version=ON ;;
-    *) echo "run_consumer: unexpected argument $arg" >&2; exit 2 ;;
+    --address) address=$2; shift ;;
+    --compiler) compiler=$2; shift ;;
+    --flags) flags=$2; shift ;;
+    *) echo "run_consumer: unexpected argument $1" >&2; exit 2 ;;
   esac
+  shift
 done
 
 work=$build/tests/package/work
 rm -rf "$work"
 mkdir -p "$work"
 prefix=$work/install
-wine_run=("$source/scripts/wine-run" --arch "$arch" --prefix "$build/wineprefix")
-echo "run_consumer: the $arch package, its consumer under Wine $arch"
+consumer=$source/tests/package/consumer
 
 fail() {
   echo "run_consumer: $*" >&2
-  for log in "$work"/*.log; do
+  shopt -s nullglob
+  for log in "$work"/*.log "$work"/connector/*.log; do
     echo "---- $log" >&2
     cat "$log" >&2
   done
   exit 1
 }
 
+# refused NAME PATTERN CMAKE_ARGS...: configuring the consumer with those arguments must fail at
+# find_package, with a message that matches PATTERN (line breaks and runs of spaces folded).
+refused() {
+  local name=$1 pattern=$2
+  shift 2
+  if cmake -S "$consumer" -B "$work/$name" -DCMAKE_PREFIX_PATH="$prefix" "$@" \
+      >"$work/$name.log" 2>&1; then
+    fail "the $name consumer accepted the package"
+  fi
+  tr -d '\n' <"$work/$name.log" | tr -s ' ' | grep -q "$pattern" ||
+    fail "the $name consumer was refused without saying what to do"
+  rm "$work/$name.log"
+}
+
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 ||
   fail "cmake --install failed"
-for file in include/vexilconn/vexilconn.h bin/VexilConn.dll bin/Zoth.dll \
-            lib/cmake/VexilConn/VexilConnConfig.cmake \
-            lib/cmake/VexilConn/VexilConnConfigVersion.cmake; do
-  [ -f "$prefix/$file" ] || fail "the installed tree lacks $file"
-done
-compgen -G "$prefix/lib/*VexilConn*.a" >/dev/null ||
-  fail "the installed tree lacks VexilConn's import library"
 
-# A host of the other architecture is refused at find_package (by the version file), and so is a
-# Linux host (by the package config); each is told which toolchain the package needs.
-if cmake -S "$source/tests/package/consumer" -B "$work/$other" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-$other.cmake" -DCMAKE_PREFIX_PATH="$prefix" \
-    >"$work/$other.log" 2>&1; then
-  fail "an $other consumer accepted the $arch package"
-fi
-tr -d '\n' <"$work/$other.log" | tr -s ' ' |
-  grep -q "the $bits-bit Windows DLL: build a $bits-bit host with the MinGW-w64 .*toolchain" ||
-  fail "the $other consumer was refused without saying which toolchain the package needs"
-rm "$work/$other.log"
-if cmake -S "$source/tests/package/consumer" -B "$work/native" -DCMAKE_PREFIX_PATH="$prefix" \
-    >"$work/native.log" 2>&1; then
-  fail "a native configure accepted the Windows package"
-fi
-tr -d '\n' <"$work/native.log" | tr -s ' ' | grep -q "toolchain" ||
-  fail "the native configure failed without naming the toolchain the package needs"
-rm "$work/native.log"
+if [ "$arch" = native ]; then
+  echo "run_consumer: the Linux package, its consumer built natively with $compiler ${flags:-}"
+  for file in include/vexilconn/vexilconn.h lib/libvexilconn.so lib/libvexilconn.so.0 \
+              lib/cmake/VexilConn/VexilConnConfig.cmake \
+              lib/cmake/VexilConn/VexilConnConfigVersion.cmake lib/pkgconfig/vexilconn.pc; do
+    [ -e "$prefix/$file" ] || fail "the installed tree lacks $file"
+  done
 
-cmake -S "$source/tests/package/consumer" -B "$work/build" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-$arch.cmake" -DCMAKE_PREFIX_PATH="$prefix" \
-  -DCONSUMER_WITH_AGENT=$with_agent -DCONSUMER_CHECK_VERSION=$check_version \
-  >"$work/configure.log" 2>&1 || fail "configuring the consumer failed"
-cmake --build "$work/build" >"$work/build.log" 2>&1 || fail "building the consumer failed"
-[ -f "$work/build/VexilConn.dll" ] && [ -f "$work/build/Zoth.dll" ] ||
-  fail "the DLLs were not copied beside game.exe"
+  # A Windows host is refused at find_package (by the version file) and told which package it
+  # needs, whatever its architecture; each toolchain that is there is tried.
+  for cross in x86 x64; do
+    case $cross in
+      x86) triple=i686-w64-mingw32 ;;
+      x64) triple=x86_64-w64-mingw32 ;;
+    esac
+    if ! command -v "$triple-g++-posix" >/dev/null; then
+      echo "run_consumer: no $triple-g++-posix here: the $cross Windows host's refusal is not tried"
+      continue
+    fi
+    refused "windows-$cross" \
+      "Linux library libvexilconn.so: a Windows host needs VexilConn's Windows package" \
+      -G Ninja -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-$cross.cmake"
+  done
+
+  cmake -S "$consumer" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_CXX_COMPILER="$compiler" -DCMAKE_CXX_FLAGS="$flags" \
+    -DCONSUMER_WITH_AGENT=$with_agent -DCONSUMER_CHECK_VERSION=$check_version \
+    >"$work/configure.log" 2>&1 || fail "configuring the consumer failed"
+  cmake --build "$work/build" >"$work/build.log" 2>&1 || fail "building the consumer failed"
+  game=$work/build/game
+
+  # The same source by hand, with nothing but what pkg-config says; the version check takes the
+  # version from the .pc file.
+  export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+  pc_version=$(pkg-config --modversion vexilconn) || fail "pkg-config does not know vexilconn"
+  read -ra pc_cflags <<<"$(pkg-config --cflags vexilconn)"
+  read -ra pc_libs <<<"$(pkg-config --libs vexilconn)"
+  pc_libdir=$(pkg-config --variable=libdir vexilconn)
+  read -ra flag_words <<<"$flags"
+  "$compiler" -std=c++17 -Wall -Wextra -Werror "${flag_words[@]}" "${pc_cflags[@]}" \
+    -DCONSUMER_CHECK_VERSION "-DCONSUMER_PACKAGE_VERSION=\"$pc_version\"" "$consumer/game.cc" \
+    "${pc_libs[@]}" "-Wl,-rpath,$pc_libdir" -o "$work/game-pc" >"$work/build-pc.log" 2>&1 ||
+    fail "building the consumer with pkg-config's flags failed"
+  export VEXILCONN_LOG_DIR=$work/connector
+  "$work/game-pc" -GSID:7 -HAPORT:8990 "-HAIP:$address" -CNFGFILE:game.ini </dev/null \
+    >"$work/game-pc.log" 2>&1 || fail "the consumer built with pkg-config's flags failed"
+  # Each consumer must run with the installed library, found through its run path.
+  loaded="loaded $(realpath "$prefix")/lib/libvexilconn.so.$pc_version"
+  grep -qx "$loaded" "$work/game-pc.log" ||
+    fail "the consumer built with pkg-config's flags did not load the installed library"
+  cat "$work/game-pc.log"
+
+  if [ $with_agent = ON ]; then
+    agent=$(cat "$work/build/ha-agent-path")
+    [ "$agent" = "$prefix/bin/ha-agent" ] ||
+      fail "the package's VexilConn::ha-agent is $agent, not the installed bin/ha-agent"
+  fi
+  runner=()
+else
+  echo "run_consumer: the $arch package, its consumer under Wine $arch"
+  for file in include/vexilconn/vexilconn.h bin/VexilConn.dll bin/Zoth.dll \
+              lib/cmake/VexilConn/VexilConnConfig.cmake \
+              lib/cmake/VexilConn/VexilConnConfigVersion.cmake; do
+    [ -f "$prefix/$file" ] || fail "the installed tree lacks $file"
+  done
+  compgen -G "$prefix/lib/*VexilConn*.a" >/dev/null ||
+    fail "the installed tree lacks VexilConn's import library"
+
+  # A host of the other architecture, and a Linux host, are refused at find_package (by the
+  # version file); each is told what the package needs.
+  refused "$other" \
+    "the $bits-bit Windows DLL: build a $bits-bit host with the MinGW-w64 .*toolchain" \
+    -G Ninja -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-$other.cmake"
+  refused native "a Linux host needs VexilConn's Linux package.*MinGW-w64 .*toolchain"
+
+  cmake -S "$consumer" -B "$work/build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-$arch.cmake" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCONSUMER_WITH_AGENT=$with_agent -DCONSUMER_CHECK_VERSION=$check_version \
+    >"$work/configure.log" 2>&1 || fail "configuring the consumer failed"
+  cmake --build "$work/build" >"$work/build.log" 2>&1 || fail "building the consumer failed"
+  [ -f "$work/build/VexilConn.dll" ] && [ -f "$work/build/Zoth.dll" ] ||
+    fail "the DLLs were not copied beside game.exe"
+  game=$work/build/game.exe
+  agent=$prefix/bin/ha-agent.exe
+  runner=("$source/scripts/wine-run" --arch "$arch" --prefix "$build/wineprefix")
+fi
 
 # Wine's programs get files, never this script's output pipes: a Wine service started here and
 # left running would otherwise hold ctest's pipe open.
 agent_pid=
 if [ $with_agent = ON ]; then
-  [ -f "$prefix/bin/ha-agent.exe" ] || fail "the installed tree lacks bin/ha-agent.exe"
+  [ -f "$agent" ] || fail "the installed tree lacks $agent"
   cat >"$work/agent.script" <<'SCRIPT'
 expect Register 30000 gsid=7
 stat
@@ -94,19 +177,24 @@ check 9
 wait 2000
 quit
 SCRIPT
-  timeout 90 "${wine_run[@]}" "$prefix/bin/ha-agent.exe" --script "$work/agent.script" \
+  timeout 90 "${runner[@]}" "$agent" --listen "$address" --script "$work/agent.script" \
     </dev/null >"$work/agent.log" 2>&1 &
   agent_pid=$!
 fi
 
 game_status=0
 # VexilInitConn wants at least four options: it refuses a shorter command line.
-timeout 90 "${wine_run[@]}" "$work/build/game.exe" -GSID:7 -HAPORT:8990 -HAIP:127.0.0.1 \
+timeout 90 "${runner[@]}" "$game" -GSID:7 -HAPORT:8990 "-HAIP:$address" \
   -CNFGFILE:game.ini </dev/null >"$work/game.log" 2>&1 || game_status=$?
 agent_status=0
 if [ -n "$agent_pid" ]; then
   wait "$agent_pid" || agent_status=$?
 fi
-[ $game_status -eq 0 ] || fail "game.exe exited with $game_status"
-[ $agent_status -eq 0 ] || fail "ha-agent.exe exited with $agent_status"
+[ $game_status -eq 0 ] || fail "the consumer exited with $game_status"
+[ $agent_status -eq 0 ] || fail "ha-agent exited with $agent_status"
+if [ "$arch" = native ]; then
+  grep -qx "$loaded" "$work/game.log" || fail "the consumer did not load the installed library"
+  compgen -G "$work/connector/game_*.log" >/dev/null ||
+    fail "the connector wrote no log into VEXILCONN_LOG_DIR"
+fi
 cat "$work/game.log"

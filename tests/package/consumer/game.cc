@@ -1,12 +1,22 @@
-// game.exe: a minimal host that uses VexilConn as installed, to prove the package works.
+// game: a minimal host that uses VexilConn as installed, to prove the package works. The same
+// source builds a Windows host (game.exe, wmain) and a Linux one (game, main).
 //
-//   game.exe -GSID:7 -HAPORT:8990 -HAIP:127.0.0.1 -CNFGFILE:game.ini
+//   game -GSID:7 -HAPORT:8990 -HAIP:127.0.0.1 -CNFGFILE:game.ini
 //
-// Drives the exports; with CONSUMER_CHECK_VERSION it first checks the DLL's version resource
+// Drives the exports; with CONSUMER_CHECK_VERSION it first checks the loaded library's version
 // against the package version. Built with CONSUMER_WITH_AGENT it connects to an HA agent, answers
 // a statistics request, sends a warning, waits for the agent's check request that follows it and
 // stops. Prints what it saw; exits 0 when everything held.
+#ifdef _WIN32
 #include <windows.h>
+#else
+#include <link.h>
+
+#include <climits>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -20,8 +30,11 @@
 namespace {
 
 #ifdef CONSUMER_CHECK_VERSION
+#ifdef _WIN32
+constexpr char kLibrary[] = "VexilConn.dll";
+
 // The version resource of the loaded VexilConn.dll as "major.minor.patch", or empty.
-std::string DllVersion() {
+std::string LibraryVersion() {
   wchar_t path[MAX_PATH] = {};
   const HMODULE module = GetModuleHandleW(L"VexilConn.dll");
   if (module == nullptr || GetModuleFileNameW(module, path, MAX_PATH) == 0) return {};
@@ -40,6 +53,32 @@ std::string DllVersion() {
          std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
          std::to_string(HIWORD(fixed->dwFileVersionLS));
 }
+#else
+constexpr char kLibrary[] = "libvexilconn.so";
+
+// The loaded libvexilconn.so's file, its soname link followed, as an absolute path, or empty.
+std::string LibraryPath() {
+  std::string path;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* found) {
+        if (std::strstr(info->dlpi_name, "/libvexilconn.so") == nullptr) return 0;
+        char real[PATH_MAX];
+        if (realpath(info->dlpi_name, real) != nullptr) *static_cast<std::string*>(found) = real;
+        return 1;
+      },
+      &path);
+  return path;
+}
+
+// The version in the loaded library's file name libvexilconn.so.VERSION, or empty.
+std::string LibraryVersion() {
+  const std::string path = LibraryPath();
+  std::printf("loaded %s\n", path.c_str());
+  const std::string prefix = "/libvexilconn.so.";
+  const size_t at = path.rfind(prefix);
+  return at == std::string::npos ? std::string() : path.substr(at + prefix.size());
+}
+#endif
 #endif
 
 bool Check(bool condition, const char* what) {
@@ -86,16 +125,13 @@ bool WaitFor(Done done) {
 }
 #endif
 
-}  // namespace
-
-int wmain(int argc, wchar_t** argv) {
+int Run(int argc, const wchar_t* const* argv) {
   bool good = true;
 #ifdef CONSUMER_CHECK_VERSION
-  const std::string version = DllVersion();
-  good &= Check(
-      version == CONSUMER_PACKAGE_VERSION,
-      ("VexilConn.dll version \"" + version + "\" is the package's " + CONSUMER_PACKAGE_VERSION)
-          .c_str());
+  const std::string version = LibraryVersion();
+  const std::string claim = std::string(kLibrary) + " version \"" + version +
+                            "\" is the package's " + CONSUMER_PACKAGE_VERSION;
+  good &= Check(version == CONSUMER_PACKAGE_VERSION, claim.c_str());
 #endif
   good &= Check(VexilGetStatus() == vexil::StatusIdle, "status is idle before start");
   good &= Check(VexilGetConfigFileName() == 0, "VexilGetConfigFileName returns 0");
@@ -107,9 +143,9 @@ int wmain(int argc, wchar_t** argv) {
                 "connected and registered");
   good &= Check(WaitFor([&game] { return game.stat_requests() > 0; }),
                 "the agent's statistics request reached the host");
-  good &= Check(
-      VexilSendWarningMsg(3, "consumer warning", "from game.exe", 1, 2) == vexil::kWarningQueued,
-      "warning queued");
+  good &= Check(VexilSendWarningMsg(3, "consumer warning", "from the consumer", 1, 2) ==
+                    vexil::kWarningQueued,
+                "warning queued");
   good &= Check(WaitFor([&game] { return game.last_check() == 9; }),
                 "the agent's check request after the warning reached the host");
   VexilStopConn();
@@ -117,3 +153,25 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("%s\n", good ? "consumer passed" : "consumer FAILED");
   return good ? 0 : 1;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// wmain: the host passes its own wide command line on, as the library expects.
+int wmain(int argc, wchar_t** argv) { return Run(argc, argv); }
+#else
+// A Linux host converts its command line from the locale's encoding to wide text.
+int main(int argc, char** argv) {
+  std::setlocale(LC_CTYPE, "");
+  std::vector<std::wstring> wide(argc);
+  for (int i = 0; i < argc; ++i) {
+    const size_t length = std::mbstowcs(nullptr, argv[i], 0);
+    if (length == static_cast<size_t>(-1)) continue;
+    wide[i].resize(length);
+    std::mbstowcs(wide[i].data(), argv[i], length);
+  }
+  std::vector<const wchar_t*> wide_argv;
+  for (const std::wstring& arg : wide) wide_argv.push_back(arg.c_str());
+  return Run(argc, wide_argv.data());
+}
+#endif
