@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "log/log_platform.h"
+#include "log/wide_format.h"
 
 namespace vexil {
 namespace {
@@ -54,13 +55,11 @@ ConnLog::ConnLog(LogClock clock, const wchar_t* profile_path)
 
 void ConnLog::Write(int32_t level, const wchar_t* format, ...) {
   if (level > level_ || path_.empty()) return;
-  // Zeroed, so that a formatting failure part-way still leaves a terminated text.
-  wchar_t message[kMessageSize] = {};
+  wchar_t message[kMessageSize];
   va_list arguments;
   va_start(arguments, format);
-  std::vswprintf(message, kMessageSize, format, arguments);
+  FormatWide(message, kMessageSize, format, arguments);
   va_end(arguments);
-  message[kMessageSize - 1] = L'\0';
   const LogTime now = clock_();
 
   ScopedLock<ConnLog> guard(this, true);
