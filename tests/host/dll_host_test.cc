@@ -1,56 +1,101 @@
-// A host of VexilConn.dll: loads it at run time and uses nothing but the public header, as a game
-// server built with the same toolchain would.
-#include <winsock2.h>  // before <windows.h>
-#include <windows.h>
+// A host of the library (VexilConn.dll, or libvexilconn.so): loads it at run time and uses nothing
+// but the public header, as a game server built with the same toolchain would.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <functional>
+#include <future>
 #include <initializer_list>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/dll_library.h"
 #include "host/file_bytes.h"
+#include "support/test_platform.h"
 #include "vexilconn/vexilconn.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
 
 namespace {
 
 using vexil::testing::AgreeingHost;
+using vexil::testing::CloseTestSocket;
 using vexil::testing::ExecutablePath;
 using vexil::testing::FileBytes;
+using vexil::testing::kNoTestSocket;
+using vexil::testing::kTestSendFlags;
 using vexil::testing::Library;
+using vexil::testing::LocalMinute;
+using vexil::testing::LocalMinuteNow;
+using vexil::testing::TestProcessId;
+using vexil::testing::TestSocket;
+using vexil::testing::TestSocketService;
 
-// The log file a load at time t writes: c:\LOG\VexilConn\<program>_YYYYMMDD_HHMM.log.
-std::wstring LogPathAt(const SYSTEMTIME& t) {
+#ifdef _WIN32
+// Where every load logs.
+const std::wstring kLogFolder = L"c:\\LOG\\VexilConn\\";
+#else
+// The build tree's log folder and profile file, which the fixture names to the library through
+// VEXILCONN_LOG_DIR and VEXILCONN_PROFILE before each load.
+const std::wstring kLogFolder = L"" VEXIL_TEST_LOG_DIR L"/";
+#endif
+
+// The log file a load at time t writes: <log folder><program>_YYYYMMDD_HHMM.log.
+std::wstring LogPathAt(const LocalMinute& t) {
   std::wstring name = ExecutablePath();
-  name = name.substr(name.rfind(L'\\') + 1);
+  name = name.substr(name.find_last_of(L"\\/") + 1);
   name = name.substr(0, name.rfind(L'.'));
-  wchar_t path[MAX_PATH];
-  std::swprintf(path, MAX_PATH, L"c:\\LOG\\VexilConn\\%ls_%04d%02d%02d_%02d%02d.log", name.c_str(),
-                t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute);
-  return path;
+  wchar_t file[260];
+  std::swprintf(file, 260, L"%ls_%04d%02d%02d_%02d%02d.log", name.c_str(), t.year, t.month, t.day,
+                t.hour, t.minute);
+  return kLogFolder + file;
 }
 
-// The profile file where the system looks for VexilConnConfig.INI; removed before and after each
-// test, so that the library sees no profile unless a test writes one.
+// Windows: the profile file where the system looks for VexilConnConfig.INI. Linux: the file
+// VEXILCONN_PROFILE names, in the build tree. Removed before and after each test, so that the
+// library sees no profile unless a test writes one.
 class DllHostTest : public ::testing::Test {
  protected:
   DllHostTest() {
+#ifdef _WIN32
     wchar_t windows[MAX_PATH] = {};
     ::GetWindowsDirectoryW(windows, MAX_PATH);
     profile_ = std::wstring(windows) + L"\\VexilConnConfig.INI";
+#else
+    ::setenv("VEXILCONN_LOG_DIR", VEXIL_TEST_LOG_DIR, 1);
+    ::setenv("VEXILCONN_PROFILE", VEXIL_TEST_PROFILE, 1);
+    profile_ = L"" VEXIL_TEST_PROFILE;
+#endif
     RemoveProfile();
   }
   ~DllHostTest() override { RemoveProfile(); }
 
   void RemoveProfile() {
-    ::DeleteFileW(profile_.c_str());
+    vexil::testing::RemoveFile(profile_.c_str());
+#ifdef _WIN32
     // Drops the system's cached copy of the profile.
     ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, L"VexilConnConfig.INI");
+#endif
+  }
+
+  // Writes [LOG] ERRLEVEL=level into the profile.
+  bool WriteErrLevel(const wchar_t* level) {
+#ifdef _WIN32
+    return ::WritePrivateProfileStringW(L"LOG", L"ERRLEVEL", level, L"VexilConnConfig.INI");
+#else
+    FILE* file = vexil::testing::OpenFile(profile_.c_str(), L"w");
+    if (file == nullptr) return false;
+    const bool written = std::fprintf(file, "[LOG]\nERRLEVEL=%ls\n", level) > 0;
+    return std::fclose(file) == 0 && written;
+#endif
   }
 
   std::wstring profile_;
@@ -58,7 +103,7 @@ class DllHostTest : public ::testing::Test {
 
 TEST_F(DllHostTest, ExportsTheSixNamesUndecorated) {
   Library library;
-  ASSERT_TRUE(library.loaded()) << ::GetLastError();
+  ASSERT_TRUE(library.loaded());
   for (const char* name : {"VexilInitConn", "VexilRunConn", "VexilStopConn", "VexilSendWarningMsg",
                            "VexilGetConfigFileName", "VexilGetStatus"}) {
     EXPECT_NE(nullptr, library.Find(name)) << name;
@@ -114,20 +159,18 @@ struct LogProbe {
 };
 
 LogProbe LoadAndDisable() {
-  SYSTEMTIME before;
-  ::GetLocalTime(&before);
+  const LocalMinute before = LocalMinuteNow();
   const std::string old_bytes = FileBytes(LogPathAt(before).c_str());
   Library library;
-  SYSTEMTIME after;
-  ::GetLocalTime(&after);
-  if (before.wMinute != after.wMinute) return LoadAndDisable();  // loaded across a minute
+  const LocalMinute after = LocalMinuteNow();
+  if (before.minute != after.minute) return LoadAndDisable();  // loaded across a minute
   EXPECT_TRUE(library.loaded());
   EXPECT_EQ(vexil::kInitOk, library.InitConn({L"srv", L"-NOUSEVEXIL"}));
   const std::string bytes = FileBytes(LogPathAt(before).c_str());
   return LogProbe{LogPathAt(before), bytes.substr(std::min(old_bytes.size(), bytes.size()))};
 }
 
-// The lines of log text, each with its CR LF.
+// The lines of log text, each with its line end.
 std::vector<std::string> LogLines(const std::string& text) {
   std::vector<std::string> lines;
   for (size_t at = 0; at < text.size();) {
@@ -145,8 +188,9 @@ TEST_F(DllHostTest, WithoutProfileTheLineIsLogged) {
   for (const std::string& added : LogLines(probe.added)) {
     if (added.find("_NOUSEVEXIL_") != std::string::npos) line = added;
   }
-  // VexilConn[DD_HH:MM:SS:mmm] = _NOUSEVEXIL_ ACTIVATED, then CR LF.
-  ASSERT_EQ(53u, line.size()) << line;
+  // VexilConn[DD_HH:MM:SS:mmm] = _NOUSEVEXIL_ ACTIVATED, then the line end.
+  const std::string line_end = vexil::testing::kTextLineEnd;
+  ASSERT_EQ(51u + line_end.size(), line.size()) << line;
   EXPECT_EQ("VexilConn[", line.substr(0, 10));
   for (size_t i : {10u, 11u, 13u, 14u, 16u, 17u, 19u, 20u, 22u, 23u, 24u}) {
     EXPECT_TRUE(line[i] >= '0' && line[i] <= '9') << i;
@@ -155,11 +199,11 @@ TEST_F(DllHostTest, WithoutProfileTheLineIsLogged) {
   EXPECT_EQ(':', line[15]);
   EXPECT_EQ(':', line[18]);
   EXPECT_EQ(':', line[21]);
-  EXPECT_EQ("] = _NOUSEVEXIL_ ACTIVATED\r\n", line.substr(25));
+  EXPECT_EQ("] = _NOUSEVEXIL_ ACTIVATED" + line_end, line.substr(25));
 }
 
 TEST_F(DllHostTest, ErrLevelZeroWritesNothing) {
-  ASSERT_TRUE(::WritePrivateProfileStringW(L"LOG", L"ERRLEVEL", L"0", L"VexilConnConfig.INI"));
+  ASSERT_TRUE(WriteErrLevel(L"0"));
   EXPECT_EQ("", LoadAndDisable().added);
 }
 
@@ -168,15 +212,13 @@ TEST_F(DllHostTest, ErrLevelZeroWritesNothing) {
 // right after.
 class LogWatch {
  public:
-  LogWatch() {
-    ::GetLocalTime(&start_);
+  LogWatch() : start_(LocalMinuteNow()) {
     path_ = LogPathAt(start_);
     old_size_ = FileBytes(path_.c_str()).size();
   }
   void Loaded() {
-    SYSTEMTIME now;
-    ::GetLocalTime(&now);
-    if (now.wMinute == start_.wMinute) return;
+    const LocalMinute now = LocalMinuteNow();
+    if (now.minute == start_.minute) return;
     // Loaded across a minute: the library may have taken either name.
     if (FileBytes(path_.c_str()).size() == old_size_) {
       path_ = LogPathAt(now);
@@ -186,10 +228,11 @@ class LogWatch {
   std::vector<std::string> Messages() const {
     const std::string bytes = FileBytes(path_.c_str());
     std::vector<std::string> messages;
+    const size_t line_end = std::strlen(vexil::testing::kTextLineEnd);
     for (const std::string& line : LogLines(bytes.substr(std::min(old_size_, bytes.size())))) {
-      // VexilConn[DD_HH:MM:SS:mmm] = MESSAGE CR LF
+      // VexilConn[DD_HH:MM:SS:mmm] = MESSAGE, then the line end
       const size_t start = line.find("] = ");
-      const size_t end = line.size() >= 2 ? line.size() - 2 : 0;
+      const size_t end = line.size() >= line_end ? line.size() - line_end : 0;
       messages.push_back(start == std::string::npos || end < start + 4
                              ? line
                              : line.substr(start + 4, end - start - 4));
@@ -198,7 +241,7 @@ class LogWatch {
   }
 
  private:
-  SYSTEMTIME start_;
+  LocalMinute start_;
   std::wstring path_;
   size_t old_size_;
 };
@@ -208,7 +251,7 @@ std::string Narrow(const std::wstring& text) { return std::string(text.begin(), 
 // The first line of every load.
 std::string LoadLine() {
   return "VexilConn " VEXILCONN_VERSION " loaded by " + Narrow(ExecutablePath()) + ", process " +
-         std::to_string(::GetCurrentProcessId());
+         std::to_string(TestProcessId());
 }
 
 TEST_F(DllHostTest, MistakesAndFallbacksAreExplainedInTheLog) {
@@ -275,12 +318,12 @@ TEST_F(DllHostTest, TheCInterfaceIsExportedAndRefusesAShortTable) {
 // that prints waits inside the call until the lock is released.
 class StdoutHold {
  public:
-  StdoutHold() { ::_lock_file(stdout); }
+  StdoutHold() { vexil::testing::LockStdout(); }
   StdoutHold(const StdoutHold&) = delete;
   StdoutHold& operator=(const StdoutHold&) = delete;
   ~StdoutHold() { Release(); }
   void Release() {
-    if (held_) ::_unlock_file(stdout);
+    if (held_) vexil::testing::UnlockStdout();
     held_ = false;
   }
 
@@ -288,36 +331,40 @@ class StdoutHold {
   bool held_ = true;
 };
 
-// A thread that runs one call; joined (with a bound) by its owner.
+// A thread that runs one call; joined (with a bound) by its owner, and left running past it.
 class Call {
  public:
-  template <typename Function>
-  explicit Call(Function function) : function_(function) {
-    thread_ = ::CreateThread(nullptr, 0, &Run, this, 0, nullptr);
+  explicit Call(std::function<int()> function) {
+    std::packaged_task<int()> task(std::move(function));
+    result_ = task.get_future();
+    thread_ = std::thread(std::move(task));
   }
   Call(const Call&) = delete;
   Call& operator=(const Call&) = delete;
   ~Call() {
-    ::WaitForSingleObject(thread_, 10000);
-    ::CloseHandle(thread_);
+    if (Finished(10000)) {
+      thread_.join();
+    } else {
+      thread_.detach();
+    }
   }
-  bool Finished(DWORD milliseconds) { return ::WaitForSingleObject(thread_, milliseconds) == 0; }
-  int result() const { return result_; }
+  bool Finished(int milliseconds) {
+    return result_.wait_for(std::chrono::milliseconds(milliseconds)) == std::future_status::ready;
+  }
+  // After Finished.
+  int result() const { return result_.get(); }
 
  private:
-  static DWORD WINAPI Run(void* self) {
-    Call* call = static_cast<Call*>(self);
-    call->result_ = call->function_();
-    return 0;
-  }
-  std::function<int()> function_;
-  HANDLE thread_;
-  int result_ = -1;
+  std::shared_future<int> result_;
+  std::thread thread_;
 };
 
+void SleepMilliseconds(int milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
 TEST_F(DllHostTest, StatusIsReadWhileAnotherThreadHoldsTheConnectorLock) {
-  SYSTEMTIME loaded;
-  ::GetLocalTime(&loaded);
+  const LocalMinute loaded = LocalMinuteNow();
   Library library;
   ASSERT_TRUE(library.loaded());
   const std::wstring log_path = LogPathAt(loaded);
@@ -329,7 +376,7 @@ TEST_F(DllHostTest, StatusIsReadWhileAnotherThreadHoldsTheConnectorLock) {
   bool logged = false;
   for (int i = 0; i < 1000 && !logged; ++i) {
     logged = FileBytes(log_path.c_str()).find("_NOUSEVEXIL_", old_size) != std::string::npos;
-    if (!logged) ::Sleep(10);
+    if (!logged) SleepMilliseconds(10);
   }
   ASSERT_TRUE(logged);
   EXPECT_FALSE(disabling.Finished(0));
@@ -351,10 +398,8 @@ TEST_F(DllHostTest, StatusIsReadWhileAnotherThreadHoldsTheConnectorLock) {
 class LoopbackAgent {
  public:
   LoopbackAgent() {
-    WSADATA data;
-    ::WSAStartup(MAKEWORD(2, 0), &data);
     listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    BOOL reuse = TRUE;
+    const int reuse = 1;
     ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
                  sizeof reuse);
     sockaddr_in address = {};
@@ -367,16 +412,15 @@ class LoopbackAgent {
   LoopbackAgent(const LoopbackAgent&) = delete;
   LoopbackAgent& operator=(const LoopbackAgent&) = delete;
   ~LoopbackAgent() {
-    if (client_ != INVALID_SOCKET) ::closesocket(client_);
-    ::closesocket(listener_);
-    ::WSACleanup();
+    if (client_ != kNoTestSocket) CloseTestSocket(client_);
+    CloseTestSocket(listener_);
   }
 
   bool bound() const { return bound_; }
   bool Accept(int timeout_ms) {
     if (!Readable(listener_, timeout_ms)) return false;
     client_ = ::accept(listener_, nullptr, nullptr);
-    return client_ != INVALID_SOCKET;
+    return client_ != kNoTestSocket;
   }
   // One whole frame (length word included), or empty after 10 s or a close.
   std::string NextFrame() {
@@ -388,16 +432,17 @@ class LoopbackAgent {
     return frame + Receive(length - 4);
   }
   void Send(const std::string& bytes) {
-    ::send(client_, bytes.data(), static_cast<int>(bytes.size()), 0);
+    ::send(client_, bytes.data(), static_cast<int>(bytes.size()), kTestSendFlags);
   }
 
  private:
-  static bool Readable(SOCKET socket, int timeout_ms) {
+  static bool Readable(TestSocket socket, int timeout_ms) {
     fd_set set;
     FD_ZERO(&set);
     FD_SET(socket, &set);
     timeval limit{timeout_ms / 1000, timeout_ms % 1000 * 1000};
-    return ::select(0, &set, nullptr, nullptr, &limit) == 1;
+    // Windows ignores the count of descriptors.
+    return ::select(static_cast<int>(socket) + 1, &set, nullptr, nullptr, &limit) == 1;
   }
   std::string Receive(size_t n) {
     std::string bytes;
@@ -411,8 +456,9 @@ class LoopbackAgent {
     return bytes;
   }
 
-  SOCKET listener_ = INVALID_SOCKET;
-  SOCKET client_ = INVALID_SOCKET;
+  TestSocketService service_;
+  TestSocket listener_ = kNoTestSocket;
+  TestSocket client_ = kNoTestSocket;
   bool bound_ = false;
 };
 
@@ -424,7 +470,7 @@ std::string Words(std::initializer_list<uint32_t> words) {
 
 TEST_F(DllHostTest, ConnectsRegistersAnswersAndStops) {
   LoopbackAgent agent;
-  ASSERT_TRUE(agent.bound()) << ::WSAGetLastError();
+  ASSERT_TRUE(agent.bound()) << vexil::testing::LastSocketError();
   LogWatch watch;
   Library library;
   watch.Loaded();
@@ -441,20 +487,20 @@ TEST_F(DllHostTest, ConnectsRegistersAnswersAndStops) {
   const std::string registration = agent.NextFrame();
   const std::string exe = "host_dll_test";
   ASSERT_EQ(40 + exe.size(), registration.size());
-  EXPECT_EQ(Words({static_cast<uint32_t>(registration.size()), 1, 65537, 7,
-                   static_cast<uint32_t>(::GetCurrentProcessId()), 1, 88888, 8990, 0,
-                   static_cast<uint32_t>(exe.size())}) +
+  EXPECT_EQ(Words({static_cast<uint32_t>(registration.size()), 1, 65537, 7, TestProcessId(), 1,
+                   88888, 8990, 0, static_cast<uint32_t>(exe.size())}) +
                 exe,
             registration);
-  for (int i = 0; i < 1000 && library.GetStatus() != vexil::StatusConnected; ++i) ::Sleep(10);
+  for (int i = 0; i < 1000 && library.GetStatus() != vexil::StatusConnected; ++i)
+    SleepMilliseconds(10);
   ASSERT_EQ(vexil::StatusConnected, library.GetStatus());
   const std::string registered =
-      "Registered with the HA agent as GSID 7, process " + std::to_string(::GetCurrentProcessId());
+      "Registered with the HA agent as GSID 7, process " + std::to_string(TestProcessId());
   bool logged = false;
   for (int i = 0; i < 1000 && !logged; ++i) {
     const std::vector<std::string> messages = watch.Messages();
     logged = std::find(messages.begin(), messages.end(), registered) != messages.end();
-    if (!logged) ::Sleep(10);
+    if (!logged) SleepMilliseconds(10);
   }
   EXPECT_TRUE(logged) << registered;
 
@@ -470,9 +516,11 @@ TEST_F(DllHostTest, ConnectsRegistersAnswersAndStops) {
   EXPECT_EQ(vexil::kWarningNotConnected, library.SendWarningMsg(5, "late", "", 1, 2));
 }
 
-// Counts check exceptions and resumes after them, as a host's handler may.
-int g_checks = 0;
+// Counts the library's checks and resumes after them, as a host's handler may: Windows: the
+// exception 0xE0000001; Linux: the signal SIGTRAP queued with that value.
+std::atomic<int> g_checks{0};
 
+#ifdef _WIN32
 LONG CALLBACK CountCheck(EXCEPTION_POINTERS* info) {
   if (info->ExceptionRecord->ExceptionCode != vexil::kInternalCheckCode) {
     return EXCEPTION_CONTINUE_SEARCH;
@@ -480,17 +528,61 @@ LONG CALLBACK CountCheck(EXCEPTION_POINTERS* info) {
   ++g_checks;
   return EXCEPTION_CONTINUE_EXECUTION;
 }
+#else
+void CountCheck(int, siginfo_t* info, void*) {
+  if (info->si_code == SI_QUEUE &&
+      static_cast<uint32_t>(info->si_value.sival_int) == vexil::kInternalCheckCode) {
+    ++g_checks;
+  }
+}
+#endif
+
+// The count's handler, installed for the object's lifetime.
+class CheckCount {
+ public:
+  CheckCount() {
+    g_checks = 0;
+#ifdef _WIN32
+    handler_ = ::AddVectoredExceptionHandler(1, &CountCheck);
+#else
+    struct sigaction action = {};
+    action.sa_sigaction = &CountCheck;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGTRAP, &action, &previous_);
+#endif
+  }
+  CheckCount(const CheckCount&) = delete;
+  CheckCount& operator=(const CheckCount&) = delete;
+  ~CheckCount() {
+#ifdef _WIN32
+    ::RemoveVectoredExceptionHandler(handler_);
+#else
+    ::sigaction(SIGTRAP, &previous_, nullptr);
+#endif
+  }
+  int count() const { return g_checks; }
+
+ private:
+#ifdef _WIN32
+  void* handler_;
+#else
+  struct sigaction previous_;
+#endif
+};
 
 TEST_F(DllHostTest, NullArgumentsRaiseTheCheckWithNothingLocked) {
   Library library;
   ASSERT_TRUE(library.loaded());
-  g_checks = 0;
-  void* handler = ::AddVectoredExceptionHandler(1, &CountCheck);
-  library.RunConn(nullptr);
-  library.SendWarningMsg(0, nullptr, "", 0, 0);
-  library.SendWarningMsg(0, "", nullptr, 0, 0);
-  ::RemoveVectoredExceptionHandler(handler);
-  EXPECT_EQ(3, g_checks);
+  int checks = 0;
+  {
+    CheckCount count;
+    library.RunConn(nullptr);
+    library.SendWarningMsg(0, nullptr, "", 0, 0);
+    library.SendWarningMsg(0, "", nullptr, 0, 0);
+    checks = count.count();
+  }
+  EXPECT_EQ(3, checks);
   EXPECT_EQ(vexil::StatusIdle, library.GetStatus()) << "nothing started";
   Call other([&library] { return library.InitConn({L"srv"}); });
   ASSERT_TRUE(other.Finished(10000)) << "the connector lock is free";

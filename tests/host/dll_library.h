@@ -8,6 +8,7 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <unistd.h>
 #endif
 
 #include <string>
@@ -29,6 +30,14 @@ inline std::wstring ExecutablePath() {
 inline std::wstring ProgramDirectory() {
   const std::wstring path = ExecutablePath();
   return path.substr(0, path.rfind(L'\\') + 1);
+}
+#else
+// The program's path as /proc/self/exe names it, widened byte by byte (the build tree's paths are
+// ASCII).
+inline std::wstring ExecutablePath() {
+  char path[4096] = {};
+  const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  return length > 0 ? std::wstring(path, path + length) : std::wstring();
 }
 #endif
 

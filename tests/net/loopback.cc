@@ -3,9 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <vector>
 
+#include "net/native_socket.h"
 #include "net/socket_service.h"
+#include "sync/last_error.h"
+#ifdef _WIN32
+#include "sync/win32.h"
+#endif
 
 namespace vexil::testing {
 namespace {
@@ -22,21 +29,23 @@ const ::testing::Environment* const g_environment =
 
 }  // namespace
 
+int SocketError() { return static_cast<int>(LastErrorCode()); }
+
 bool ConnectPair(const char* address, Socket& client, Socket& peer) {
   Socket listener;
   uint16_t port = 0;
   std::string bound;
   if (!listener.Create(0, SOCK_STREAM, std::string(address)) || !listener.Listen(1) ||
       !listener.GetSockName(bound, port)) {
-    ADD_FAILURE() << "listener on " << address << ": " << ::WSAGetLastError();
+    ADD_FAILURE() << "listener on " << address << ": " << SocketError();
     return false;
   }
   if (!client.OpenSocket(SOCK_STREAM, 0, AF_INET) || !client.Connect(std::string(address), port)) {
-    ADD_FAILURE() << "connect to " << address << ":" << port << ": " << ::WSAGetLastError();
+    ADD_FAILURE() << "connect to " << address << ":" << port << ": " << SocketError();
     return false;
   }
   if (!peer.Attach(listener.Accept(nullptr, nullptr))) {
-    ADD_FAILURE() << "accept: " << ::WSAGetLastError();
+    ADD_FAILURE() << "accept: " << SocketError();
     return false;
   }
   return true;
@@ -44,10 +53,10 @@ bool ConnectPair(const char* address, Socket& client, Socket& peer) {
 
 bool WaitPending(SOCKET handle, unsigned count) {
   for (int attempt = 0; attempt < 500; ++attempt) {
-    u_long pending = 0;
-    if (::ioctlsocket(handle, FIONREAD, &pending) != 0) return false;
+    unsigned pending = 0;
+    if (!PendingByteCount(handle, &pending)) return false;
     if (pending >= count) return true;
-    ::Sleep(10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ADD_FAILURE() << count << " bytes never arrived";
   return false;
@@ -58,7 +67,7 @@ bool SendBytes(Socket& from, const std::string& bytes) {
   while (done < bytes.size()) {
     const int n = from.Send(bytes.data() + done, static_cast<int>(bytes.size() - done), 0);
     if (n <= 0) {
-      ADD_FAILURE() << "send: " << ::WSAGetLastError();
+      ADD_FAILURE() << "send: " << SocketError();
       return false;
     }
     done += static_cast<size_t>(n);
@@ -72,7 +81,7 @@ bool ReceiveBytes(Socket& on, unsigned count) {
     const int n =
         on.Receive(chunk.data(), static_cast<int>(std::min<size_t>(count, chunk.size())), 0);
     if (n <= 0) {
-      ADD_FAILURE() << "receive: " << ::WSAGetLastError() << " with " << count << " bytes to go";
+      ADD_FAILURE() << "receive: " << SocketError() << " with " << count << " bytes to go";
       return false;
     }
     count -= static_cast<unsigned>(n);
@@ -86,8 +95,12 @@ void SetAbortiveClose(Socket& socket) {
 }
 
 bool RunningUnderWine() {
+#ifdef _WIN32
   const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
   return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
 }
 
 }  // namespace vexil::testing

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 
 #include "net/buffered_socket.h"
 #include "net/loopback.h"
+#include "net/native_socket.h"
 #include "support/check_recorder.h"
+#include "sync/last_error.h"
 
 namespace vexil {
 namespace {
@@ -31,10 +34,7 @@ std::string Bytes(const BufferPtr& buffer) {
   return std::string(reinterpret_cast<const char*>(buffer.Data()), buffer.Size());
 }
 
-void SetNonBlocking(SOCKET handle) {
-  u_long dwVal = 1;
-  ASSERT_EQ(0, ::ioctlsocket(handle, FIONBIO, &dwVal));
-}
+void SetNonBlocking(SOCKET handle) { ASSERT_EQ(1, SetSocketBlocking(handle, false)); }
 
 // Everything the peer receives until the sender closes its side.
 std::string DrainUntilClosed(Socket& peer) {
@@ -60,7 +60,7 @@ class FullSendSpace : public ::testing::Test {
   }
   // Closes the client's sending side and returns what the peer received.
   std::string Received() {
-    ::shutdown(client_.handle(), SD_SEND);
+    ::shutdown(client_.handle(), testing::kShutdownSend);
     return DrainUntilClosed(peer_);
   }
 
@@ -81,7 +81,7 @@ TEST_F(FullSendSpace, TrySendStopsShortAndSendPendingConsumesExactlyWhatWentOut)
   EXPECT_EQ(flood.substr(0, sent + consumed), Received());
 }
 
-// What is left was refused (WSAEWOULDBLOCK), never merely taken in part: only a refusal brings the
+// What is left was refused (a would-block), never merely taken in part: only a refusal brings the
 // write notification that sends the rest.
 TEST_F(FullSendSpace, FlushKeepsSendingUntilRefusedAndKeepsTheRest) {
   const std::string first = Pattern(100);
@@ -93,7 +93,7 @@ TEST_F(FullSendSpace, FlushKeepsSendingUntilRefusedAndKeepsTheRest) {
   list.push_back(BufferOf(third));
   size_t sent = 0;
   ASSERT_EQ(1, FlushSendQueue(client_.handle(), list, &sent));
-  EXPECT_EQ(WSAEWOULDBLOCK, ::WSAGetLastError());
+  EXPECT_EQ(kSocketErrorWouldBlock, testing::SocketError());
   ASSERT_EQ(2u, list.size());
   const unsigned left = list.front().Size();
   EXPECT_EQ(first.size() + kFlood - left, sent);
@@ -123,15 +123,15 @@ TEST_F(FullSendSpace, StringSendKeepsExactlyTheUnsentTail) {
   const size_t left = client.SendBuffers().size();
   ASSERT_GT(left, 0u);
   EXPECT_EQ(flood.substr(kFlood - left), client.SendBuffers());
-  ::shutdown(client.handle(), SD_SEND);
+  ::shutdown(client.handle(), testing::kShutdownSend);
   EXPECT_EQ(flood.substr(0, kFlood - left), DrainUntilClosed(peer_));
 }
 
 TEST(FlushSendQueue, EmptyListSucceedsWithLastErrorZero) {
   SendBufferList list;
-  ::WSASetLastError(WSAECONNRESET);
+  SetLastErrorCode(testing::kErrorConnectionReset);
   EXPECT_EQ(1, FlushSendQueue(INVALID_SOCKET, list));
-  EXPECT_EQ(0, ::WSAGetLastError());
+  EXPECT_EQ(0, testing::SocketError());
 }
 
 TEST(ReceivePending, AppendsExactlyThePendingBytesAndNothingWhenNoneArePending) {
@@ -188,7 +188,7 @@ TEST_F(ReceiveAvailableTest, TakesEverythingWaitingAndLeavesTheCloseToTheCloseEv
   ASSERT_TRUE(testing::SendBytes(peer, "last"));
   ASSERT_TRUE(testing::WaitPending(client.handle(), 4));
   peer.Close();
-  ::Sleep(100);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   // The bytes before the close, then the close itself, both without a failure.
   EXPECT_EQ(1, ReceiveAvailable(client.handle(), buffer));
   EXPECT_EQ(1, ReceiveAvailable(client.handle(), buffer));
@@ -208,7 +208,7 @@ TEST_F(GatheredFlushTest, MoreBuffersThanOneCallTakesLeaveInOrder) {
   ASSERT_EQ(1, FlushSendQueue(client.handle(), list, &sent));
   EXPECT_TRUE(list.empty());
   EXPECT_EQ(5 + expected.size(), sent);
-  ::shutdown(client.handle(), SD_SEND);
+  ::shutdown(client.handle(), testing::kShutdownSend);
   EXPECT_EQ(expected, DrainUntilClosed(peer));
 }
 

@@ -13,11 +13,17 @@
 #include <io.h>
 #include <tlhelp32.h>
 #else
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/select.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #endif
 
 #include <cstdint>
@@ -25,6 +31,15 @@
 #include <string>
 
 namespace vexil::testing {
+
+// The local wall-clock time to the minute, as the system reports it.
+struct LocalMinute {
+  int year;
+  int month;
+  int day;
+  int hour;
+  int minute;
+};
 
 // Whether a test may start one of the C library's own name lookups. ThreadSanitizer cannot follow
 // the thread glibc's asynchronous resolver starts for itself, and crashes in it: the
@@ -57,6 +72,32 @@ inline void RestoreStdout(int saved) {
 }
 
 inline uint32_t TestProcessId() { return ::GetCurrentProcessId(); }
+inline LocalMinute LocalMinuteNow() {
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  return LocalMinute{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute};
+}
+// Holds the C runtime's lock on stdout, which a library built with the same runtime shares.
+inline void LockStdout() { ::_lock_file(stdout); }
+inline void UnlockStdout() { ::_unlock_file(stdout); }
+
+// The plain socket calls a test makes without our network layer.
+using TestSocket = SOCKET;
+constexpr TestSocket kNoTestSocket = INVALID_SOCKET;
+constexpr int kTestSendFlags = 0;
+inline void CloseTestSocket(TestSocket socket) { ::closesocket(socket); }
+inline int LastSocketError() { return ::WSAGetLastError(); }
+// The socket service, started for the object's lifetime.
+class TestSocketService {
+ public:
+  TestSocketService() {
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 0), &data);
+  }
+  TestSocketService(const TestSocketService&) = delete;
+  TestSocketService& operator=(const TestSocketService&) = delete;
+  ~TestSocketService() { ::WSACleanup(); }
+};
 inline void RemoveFile(const wchar_t* path) { ::DeleteFileW(path); }
 // The threads of this process.
 inline int ThreadCount() {
@@ -122,6 +163,24 @@ inline void RestoreStdout(int saved) {
 }
 
 inline uint32_t TestProcessId() { return static_cast<uint32_t>(::getpid()); }
+inline LocalMinute LocalMinuteNow() {
+  const time_t now = std::time(nullptr);
+  tm local;
+  ::localtime_r(&now, &local);
+  return LocalMinute{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                     local.tm_min};
+}
+inline void LockStdout() { ::flockfile(stdout); }
+inline void UnlockStdout() { ::funlockfile(stdout); }
+
+using TestSocket = int;
+constexpr TestSocket kNoTestSocket = -1;
+// A peer that went away fails the send rather than raising SIGPIPE.
+constexpr int kTestSendFlags = MSG_NOSIGNAL;
+inline void CloseTestSocket(TestSocket socket) { ::close(socket); }
+inline int LastSocketError() { return errno; }
+// There is no socket service to start.
+class TestSocketService {};
 inline void RemoveFile(const wchar_t* path) { std::remove(NarrowPath(path).c_str()); }
 inline int ThreadCount() {
   int count = 0;
