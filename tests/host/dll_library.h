@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/agreeing_host.h"
 #include "vexilconn/vexilconn.h"
 
 namespace vexil::testing {
@@ -30,19 +31,6 @@ inline std::wstring ProgramDirectory() {
   return path.substr(0, path.rfind(L'\\') + 1);
 }
 #endif
-
-// A host that agrees to every check and adds nothing to any list.
-class AgreeingHost : public vexil::HostCallback {
- public:
-  int OnCheckRequest(int32_t) override { return 1; }
-  int OnOrder(const char*, const char*, char*, int32_t*, uint32_t, uint32_t) override { return 1; }
-  int OnCommand(uint32_t, uint32_t, const char*) override { return 1; }
-  int OnCountsRequest(vexil::CountsSink*) override { return 0; }
-  int OnRegionRequest(vexil::RegionSink*) override { return 0; }
-  int OnStatRequest(vexil::StatSink*) override { return 0; }
-  int OnRegionRequestExtra(vexil::RegionExtraSink*) override { return 0; }
-  int OnStatRequestExtra(vexil::StatExtraSink*) override { return 0; }
-};
 
 // One load of the library: a fresh connector and log writer, unloaded again at the end.
 class Library {

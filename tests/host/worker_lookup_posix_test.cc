@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "host/agent_connector.h"
-#include "host/dll_library.h"
 #include "net/name_resolver_posix.h"
 #include "net/socket_service.h"
+#include "support/agreeing_host.h"
 
 namespace vexil {
 namespace {
