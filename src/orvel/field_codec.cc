@@ -84,7 +84,7 @@ bool DecodeField(FieldReader& in, long& value) {
   return true;
 }
 
-bool EncodeField(FieldWriter& out, const std::string& value) {
+bool EncodeField(FieldWriter& out, std::string_view value) {
   EncodeField(out, static_cast<uint32_t>(value.size()));
   out.Write(value.data(), static_cast<unsigned>(value.size()));
   return true;

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -38,6 +39,10 @@ namespace vexil {
 // include them and the buffer must not be touched through any other path.
 class FieldWriter {
  public:
+  // The first reservation a writer makes: a buffer with at least this much room behind its held
+  // bytes takes that many bytes from a new writer without growing.
+  static constexpr unsigned kFirstChunk = 256;
+
   explicit FieldWriter(BufferPtr& buffer) : buffer_(buffer) {}
   FieldWriter(const FieldWriter&) = delete;
   FieldWriter& operator=(const FieldWriter&) = delete;
@@ -67,10 +72,10 @@ class FieldWriter {
   void Grow(unsigned n);
 
   BufferPtr& buffer_;
-  uint8_t* start_ = nullptr;   // first uncommitted byte, inside the buffer's reserved space
-  uint8_t* cursor_ = nullptr;  // next byte to write
-  unsigned room_ = 0;          // reserved bytes left after cursor_
-  unsigned chunk_ = 256;       // next reservation; doubles up to a limit
+  uint8_t* start_ = nullptr;      // first uncommitted byte, inside the buffer's reserved space
+  uint8_t* cursor_ = nullptr;     // next byte to write
+  unsigned room_ = 0;             // reserved bytes left after cursor_
+  unsigned chunk_ = kFirstChunk;  // next reservation; doubles up to a limit
 };
 
 // Reads from the front of a buffer it does not own. Consumption is counted here and applied to
@@ -186,8 +191,11 @@ bool EncodeField(FieldWriter& out, const long& value);
 bool DecodeField(FieldReader& in, long& value);
 
 // Text: uint32 byte count, then the bytes. A reader whose count is larger than what is left has
-// consumed the count and allocates nothing.
-bool EncodeField(FieldWriter& out, const std::string& value);
+// consumed the count and allocates nothing. A borrowed text (string_view) is written the same way.
+bool EncodeField(FieldWriter& out, std::string_view value);
+inline bool EncodeField(FieldWriter& out, const std::string& value) {
+  return EncodeField(out, std::string_view(value));
+}
 bool DecodeField(FieldReader& in, std::string& value);
 
 // Wide text: uint32 count of UTF-16 code units, then the units little-endian.
