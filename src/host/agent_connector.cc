@@ -483,4 +483,8 @@ void AgentConnector::QueueMessage(const ConnectorMsg& message) {
   send_queue_.PushReply(message, t_worker_of != this);
 }
 
+void AgentConnector::QueueCheckReply(const CheckReply& reply) {
+  send_queue_.PushReply(ConnectorTag::kCheckReply, reply, t_worker_of != this);
+}
+
 }  // namespace vexil

@@ -119,6 +119,7 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   int32_t CurrentGsid() override;
   void SetGsid(int32_t gsid) override;
   void QueueMessage(const ConnectorMsg& message) override;
+  void QueueCheckReply(const CheckReply& reply) override;
 
   CriticalSection lock_;
   // Written under lock_, read without it.

@@ -7,12 +7,7 @@
 namespace vexil {
 
 SendQueue::PushResult SendQueue::PushReply(const ConnectorMsg& message, bool wake) {
-  ScopedLock<SendQueue> guard(this, true);
-  if (takes_ == Takes::kNothing) return PushResult::kRefused;
-  const bool was_empty = chunks_.empty();
-  // No message field refuses a value.
-  if (!WriteFrame(Tail(), message)) CheckFailed();
-  return Queued(was_empty, wake);
+  return PushReplyWith([&message](BufferPtr& chunk) { return WriteFrame(chunk, message); }, wake);
 }
 
 SendQueue::PushResult SendQueue::PushWarning(const WarningRef& warning, uint64_t frame_length,

@@ -13,9 +13,12 @@
 #include <cstdint>
 
 #include "net/transfer.h"
+#include "orvel/frame.h"
 #include "orvel/messages.h"
+#include "sync/check.h"
 #include "sync/critical_section.h"
 #include "sync/lockable.h"
+#include "sync/scoped_lock.h"
 #include "sync/signal_event.h"
 #include "util/buffer_ptr.h"
 
@@ -50,6 +53,11 @@ class SendQueue final : public Lockable {
   // the caller must then Clear or Close the queue before anything is taken (the worker drops its
   // connection and does).
   PushResult PushReply(const ConnectorMsg& message, bool wake);
+  // The same for a reply body under its tag, without a message value around it.
+  template <typename Body>
+  PushResult PushReply(ConnectorTag tag, const Body& body, bool wake) {
+    return PushReplyWith([&](BufferPtr& chunk) { return WriteFrame(chunk, tag, body); }, wake);
+  }
   // Appends the frame of a warning, frame_length bytes long as the caller counted it; refused
   // unless open. With wake, as above. An allocation failure leaves the queue as it was.
   PushResult PushWarning(const WarningRef& warning, uint64_t frame_length, bool wake);
@@ -67,6 +75,9 @@ class SendQueue final : public Lockable {
  private:
   enum class Takes { kReplies, kEverything, kNothing };
 
+  // Both PushReply: write (BufferPtr&) appends one frame.
+  template <typename Write>
+  PushResult PushReplyWith(Write&& write, bool wake);
   // The chunk the next frame goes into, a new one when the last has too little room left. Under
   // lock_.
   BufferPtr& Tail();
@@ -79,6 +90,16 @@ class SendQueue final : public Lockable {
   SendBufferList chunks_;          // Guarded by lock_.
   Takes takes_ = Takes::kReplies;  // Guarded by lock_.
 };
+
+template <typename Write>
+SendQueue::PushResult SendQueue::PushReplyWith(Write&& write, bool wake) {
+  ScopedLock<SendQueue> guard(this, true);
+  if (takes_ == Takes::kNothing) return PushResult::kRefused;
+  const bool was_empty = chunks_.empty();
+  // No message field refuses a value.
+  if (!write(Tail())) CheckFailed();
+  return Queued(was_empty, wake);
+}
 
 }  // namespace vexil
 
