@@ -49,10 +49,11 @@ ConnectorMsg MakeRegister(int32_t gsid, uint16_t port) {
   return ConnectorMsg(ConnectorTag::kRegister, std::move(body));
 }
 
-// The frame of a Warning whose two texts are empty: each text adds exactly its own length.
-uint64_t EmptyWarningFrameLength() {
+// The length of message's frame. For a Warning whose two texts are empty, each text adds exactly
+// its own length; a CheckReply's is always the same.
+uint64_t FrameLength(const ConnectorMsg& message) {
   BufferPtr frame;
-  WriteFrame(frame, ConnectorMsg(ConnectorTag::kWarning, Warning()));
+  WriteFrame(frame, message);
   return frame.Size();
 }
 
@@ -210,7 +211,7 @@ int AgentConnector::QueueWarning(int32_t code, const char* text, const char* ext
   }
   // Counted before anything is copied or encoded: a frame the agent would reject as malformed is
   // refused here, visibly.
-  static const uint64_t kEmptyFrame = EmptyWarningFrameLength();
+  static const uint64_t kEmptyFrame = FrameLength(ConnectorMsg(ConnectorTag::kWarning, Warning()));
   const size_t text_length = std::strlen(text);
   const size_t extra_length = std::strlen(extraText);
   const uint64_t frame_length = kEmptyFrame + text_length + extra_length;
@@ -484,7 +485,8 @@ void AgentConnector::QueueMessage(const ConnectorMsg& message) {
 }
 
 void AgentConnector::QueueCheckReply(const CheckReply& reply) {
-  send_queue_.PushReply(ConnectorTag::kCheckReply, reply, t_worker_of != this);
+  static const uint64_t kFrame = FrameLength(ConnectorMsg(ConnectorTag::kCheckReply, CheckReply()));
+  send_queue_.PushReply(ConnectorTag::kCheckReply, reply, kFrame, t_worker_of != this);
 }
 
 }  // namespace vexil

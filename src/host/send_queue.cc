@@ -7,31 +7,17 @@
 namespace vexil {
 
 SendQueue::PushResult SendQueue::PushReply(const ConnectorMsg& message, bool wake) {
-  return PushReplyWith([&message](BufferPtr& chunk) { return WriteFrame(chunk, message); }, wake);
+  ScopedLock<SendQueue> guard(this, true);
+  if (!Allows(Takes::kReplies)) return PushResult::kRefused;
+  const bool was_empty = chunks_.empty();
+  // No message field refuses a value.
+  if (!WriteFrame(Tail(), message)) CheckFailed();
+  return Queued(was_empty, wake);
 }
 
 SendQueue::PushResult SendQueue::PushWarning(const WarningRef& warning, uint64_t frame_length,
                                              bool wake) {
-  if (frame_length <= FieldWriter::kFirstChunk) {
-    // Written in place: the writer's first reservation is all it needs and the tail has that
-    // room, so nothing can fail once the first byte is written.
-    ScopedLock<SendQueue> guard(this, true);
-    if (takes_ != Takes::kEverything) return PushResult::kRefused;
-    const bool was_empty = chunks_.empty();
-    WriteFrame(Tail(), ConnectorTag::kWarning, warning);
-    return Queued(was_empty, wake);
-  }
-  // A longer frame is written aside, where a failure to grow cannot leave part of it queued, and
-  // kept in a copy of exactly its size, a chunk of its own.
-  BufferPtr written;
-  WriteFrame(written, ConnectorTag::kWarning, warning);
-  SendBufferList chunk;
-  chunk.emplace_back(written);
-  ScopedLock<SendQueue> guard(this, true);
-  if (takes_ != Takes::kEverything) return PushResult::kRefused;
-  const bool was_empty = chunks_.empty();
-  chunks_.splice(chunks_.end(), chunk);
-  return Queued(was_empty, wake);
+  return PushCounted(Takes::kEverything, ConnectorTag::kWarning, warning, frame_length, wake);
 }
 
 SendQueue::PushResult SendQueue::Queued(bool was_empty, bool wake) {

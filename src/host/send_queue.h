@@ -53,10 +53,11 @@ class SendQueue final : public Lockable {
   // the caller must then Clear or Close the queue before anything is taken (the worker drops its
   // connection and does).
   PushResult PushReply(const ConnectorMsg& message, bool wake);
-  // The same for a reply body under its tag, without a message value around it.
+  // The same for a reply body under its tag, without a message value around it, frame_length
+  // bytes long as the caller counted it. An allocation failure leaves the queue as it was.
   template <typename Body>
-  PushResult PushReply(ConnectorTag tag, const Body& body, bool wake) {
-    return PushReplyWith([&](BufferPtr& chunk) { return WriteFrame(chunk, tag, body); }, wake);
+  PushResult PushReply(ConnectorTag tag, const Body& body, uint64_t frame_length, bool wake) {
+    return PushCounted(Takes::kReplies, tag, body, frame_length, wake);
   }
   // Appends the frame of a warning, frame_length bytes long as the caller counted it; refused
   // unless open. With wake, as above. An allocation failure leaves the queue as it was.
@@ -75,9 +76,14 @@ class SendQueue final : public Lockable {
  private:
   enum class Takes { kReplies, kEverything, kNothing };
 
-  // Both PushReply: write (BufferPtr&) appends one frame.
-  template <typename Write>
-  PushResult PushReplyWith(Write&& write, bool wake);
+  // Whether a push that needs the queue to take what needs stands. Under lock_.
+  bool Allows(Takes needs) const {
+    return needs == Takes::kReplies ? takes_ != Takes::kNothing : takes_ == Takes::kEverything;
+  }
+  // The pushes of frames whose length the caller counted.
+  template <typename Body>
+  PushResult PushCounted(Takes needs, ConnectorTag tag, const Body& body, uint64_t frame_length,
+                         bool wake);
   // The chunk the next frame goes into, a new one when the last has too little room left. Under
   // lock_.
   BufferPtr& Tail();
@@ -91,13 +97,37 @@ class SendQueue final : public Lockable {
   Takes takes_ = Takes::kReplies;  // Guarded by lock_.
 };
 
-template <typename Write>
-SendQueue::PushResult SendQueue::PushReplyWith(Write&& write, bool wake) {
+template <typename Body>
+SendQueue::PushResult SendQueue::PushCounted(Takes needs, ConnectorTag tag, const Body& body,
+                                             uint64_t frame_length, bool wake) {
+  if (frame_length > FieldWriter::kFirstChunk) {
+    // A longer frame is written aside, where a failure to grow cannot leave part of it queued,
+    // and kept in a copy of exactly its size, a chunk of its own.
+    BufferPtr written;
+    WriteFrame(written, tag, body);
+    SendBufferList chunk;
+    chunk.emplace_back(written);
+    ScopedLock<SendQueue> guard(this, true);
+    if (!Allows(needs)) return PushResult::kRefused;
+    const bool was_empty = chunks_.empty();
+    chunks_.splice(chunks_.end(), chunk);
+    return Queued(was_empty, wake);
+  }
   ScopedLock<SendQueue> guard(this, true);
-  if (takes_ == Takes::kNothing) return PushResult::kRefused;
+  if (!Allows(needs)) return PushResult::kRefused;
   const bool was_empty = chunks_.empty();
-  // No message field refuses a value.
-  if (!write(Tail())) CheckFailed();
+  BufferPtr& tail = Tail();
+  const auto length = static_cast<uint32_t>(frame_length);
+  // Costs nothing unless the tail is a longer frame's chunk; a failure here has written nothing.
+  tail.Reserve(length);
+  // Written in place, straight into the room behind the tail's held bytes, which become held only
+  // once the whole frame is there.
+  if (!WriteFrameInto(tail.Data() + tail.Size(), length, tag, body)) {
+    CheckFailed();
+    if (tail.Size() == 0) chunks_.pop_back();
+    return PushResult::kRefused;
+  }
+  tail.Append(nullptr, length);
   return Queued(was_empty, wake);
 }
 

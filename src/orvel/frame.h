@@ -42,6 +42,18 @@ bool WriteFrame(BufferPtr& buffer, ConnectorTag tag, const Body& body) {
   });
 }
 
+// Writes the frame of body under tag into the length bytes at data, length being the frame's size
+// as the caller counted it: no buffer call at all. False when a field writer refused a value or the
+// frame came out shorter; one longer raises the internal check and throws std::length_error,
+// nothing written beyond.
+template <typename Body>
+bool WriteFrameInto(uint8_t* data, uint32_t length, ConnectorTag tag, const Body& body) {
+  FieldWriter out(data, length);
+  EncodeField(out, length);
+  EncodeField(out, tag);
+  return EncodeField(out, body) && out.Size() == length;
+}
+
 // The longest frame either side accepts, far above the largest real message. A longer announced
 // length is malformed at once rather than waited for, so that a damaged length field cannot make
 // the reader buffer without bound.

@@ -130,6 +130,11 @@ TEST(SendQueue, ChunksHoldTheFramesInPushOrder) {
     if (i % 3 == 0) {
       queue.PushReply(Check(static_cast<int32_t>(i)), true);
       expected += FrameOf(Check(static_cast<int32_t>(i)));
+    } else if (i % 5 == 0) {
+      // Counted: no message value around the body.
+      const CheckReply reply{static_cast<int32_t>(i), 7};
+      queue.PushReply(ConnectorTag::kCheckReply, reply, 16, true);
+      expected += FrameOf(Check(static_cast<int32_t>(i)));
     } else {
       PushWarning(queue, MakeWarning(i, std::string(i % 7 * 9, 't')), &expected);
     }
