@@ -113,21 +113,20 @@ SendQueue::PushResult SendQueue::PushCounted(Takes needs, ConnectorTag tag, cons
     chunks_.splice(chunks_.end(), chunk);
     return Queued(was_empty, wake);
   }
+  // Written before the lock is taken, into counted memory, so that threads pushing at once wait
+  // for one another only while a frame is copied in.
+  uint8_t frame[FieldWriter::kFirstChunk];
+  const auto length = static_cast<uint32_t>(frame_length);
+  if (!WriteFrameInto(frame, length, tag, body)) {
+    CheckFailed();
+    return PushResult::kRefused;
+  }
   ScopedLock<SendQueue> guard(this, true);
   if (!Allows(needs)) return PushResult::kRefused;
   const bool was_empty = chunks_.empty();
-  BufferPtr& tail = Tail();
-  const auto length = static_cast<uint32_t>(frame_length);
-  // Costs nothing unless the tail is a longer frame's chunk; a failure here has written nothing.
-  tail.Reserve(length);
-  // Written in place, straight into the room behind the tail's held bytes, which become held only
-  // once the whole frame is there.
-  if (!WriteFrameInto(tail.Data() + tail.Size(), length, tag, body)) {
-    CheckFailed();
-    if (tail.Size() == 0) chunks_.pop_back();
-    return PushResult::kRefused;
-  }
-  tail.Append(nullptr, length);
+  // The tail has the room unless it is a longer frame's chunk; a failure to grow it appends
+  // nothing.
+  Tail().Append(frame, length);
   return Queued(was_empty, wake);
 }
 
