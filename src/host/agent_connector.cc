@@ -227,8 +227,11 @@ int AgentConnector::QueueWarning(int32_t code, const char* text, const char* ext
   warning.code = code;
   warning.text = std::string_view(text, text_length);
   warning.extraText = std::string_view(extraText, extra_length);
-  const bool wake = t_worker_of != this;
-  return send_queue_.PushWarning(warning, frame_length, wake) == SendQueue::PushResult::kRefused
+  const bool on_worker = t_worker_of == this;
+  // From a host callback: behind the replies the worker has staged so far.
+  if (on_worker) send_queue_.Flush();
+  return send_queue_.PushWarning(warning, frame_length, !on_worker) ==
+                 SendQueue::PushResult::kRefused
              ? kWarningNotConnected
              : kWarningQueued;
 }
@@ -480,13 +483,22 @@ void AgentConnector::SetGsid(int32_t gsid) {
 }
 
 void AgentConnector::QueueMessage(const ConnectorMsg& message) {
-  // Refused once stopped. The worker sends what it queued itself after its dispatch.
-  send_queue_.PushReply(message, t_worker_of != this);
+  // Refused once stopped. The worker sends what it queued itself after its dispatch, behind what
+  // it staged before.
+  const bool on_worker = t_worker_of == this;
+  if (on_worker) send_queue_.Flush();
+  send_queue_.PushReply(message, !on_worker);
 }
 
 void AgentConnector::QueueCheckReply(const CheckReply& reply) {
   static const uint64_t kFrame = FrameLength(ConnectorMsg(ConnectorTag::kCheckReply, CheckReply()));
-  send_queue_.PushReply(ConnectorTag::kCheckReply, reply, kFrame, t_worker_of != this);
+  // The worker's replies are staged, without the queue's lock, until it takes the queue after its
+  // dispatch.
+  if (t_worker_of == this) {
+    send_queue_.Stage(ConnectorTag::kCheckReply, reply, kFrame);
+    return;
+  }
+  send_queue_.PushReply(ConnectorTag::kCheckReply, reply, kFrame, true);
 }
 
 }  // namespace vexil

@@ -11,7 +11,7 @@ SendQueue::PushResult SendQueue::PushReply(const ConnectorMsg& message, bool wak
   if (!Allows(Takes::kReplies)) return PushResult::kRefused;
   const bool was_empty = chunks_.empty();
   // No message field refuses a value.
-  if (!WriteFrame(Tail(), message)) CheckFailed();
+  if (!WriteFrame(Tail(chunks_), message)) CheckFailed();
   return Queued(was_empty, wake);
 }
 
@@ -33,8 +33,9 @@ void SendQueue::Open() {
 
 void SendQueue::Close() {
   SendBufferList dropped;
+  dropped.swap(staged_);
   ScopedLock<SendQueue> guard(this, true);
-  dropped.swap(chunks_);
+  dropped.splice(dropped.end(), chunks_);
   if (takes_ != Takes::kNothing) takes_ = Takes::kReplies;
 }
 
@@ -46,24 +47,34 @@ void SendQueue::Stop() {
 
 void SendQueue::Clear() {
   SendBufferList dropped;
+  dropped.swap(staged_);
   ScopedLock<SendQueue> guard(this, true);
-  dropped.swap(chunks_);
+  dropped.splice(dropped.end(), chunks_);
+}
+
+void SendQueue::Flush() {
+  if (staged_.empty()) return;
+  SendBufferList dropped;
+  ScopedLock<SendQueue> guard(this, true);
+  SendBufferList& into = takes_ == Takes::kNothing ? dropped : chunks_;
+  into.splice(into.end(), staged_);
 }
 
 void SendQueue::TakeAll(SendBufferList* batch) {
+  Flush();
   ScopedLock<SendQueue> guard(this, true);
   batch->splice(batch->end(), chunks_);
 }
 
-BufferPtr& SendQueue::Tail() {
-  if (chunks_.empty() || chunks_.back().Size() > kChunkBytes - FieldWriter::kFirstChunk) {
-    // Made aside and spliced in, so that a failure to allocate leaves the queue as it was.
+BufferPtr& SendQueue::Tail(SendBufferList& list) {
+  if (list.empty() || list.back().Size() > kChunkBytes - FieldWriter::kFirstChunk) {
+    // Made aside and spliced in, so that a failure to allocate leaves the list as it was.
     SendBufferList fresh;
     fresh.emplace_back();
     fresh.back().Reserve(kChunkBytes);
-    chunks_.splice(chunks_.end(), fresh);
+    list.splice(list.end(), fresh);
   }
-  return chunks_.back();
+  return list.back();
 }
 
 }  // namespace vexil

@@ -62,15 +62,24 @@ class SendQueue final : public Lockable {
   // Appends the frame of a warning, frame_length bytes long as the caller counted it; refused
   // unless open. With wake, as above. An allocation failure leaves the queue as it was.
   PushResult PushWarning(const WarningRef& warning, uint64_t frame_length, bool wake);
+  // The consumer's own replies, staged without the lock and taken by its next TakeAll behind what
+  // is queued: one lock per batch of replies rather than one per reply. Consumer's thread only,
+  // which must Flush before it pushes anything itself, so that its own frames keep their order.
+  template <typename Body>
+  void Stage(ConnectorTag tag, const Body& body, uint64_t frame_length);
+  // Appends the staged frames behind everything queued (dropped when stopped). Consumer only.
+  void Flush();
   // Warnings are taken from now on, unless stopped.
   void Open();
-  // Drops every queued frame; only replies are taken from now on, unless stopped.
+  // Drops every queued frame, staged ones included; only replies are taken from now on, unless
+  // stopped. On the consumer's thread, or once it has ended.
   void Close();
   // Nothing is taken from now on; what is queued stays until Clear.
   void Stop();
-  // Drops every queued frame.
+  // Drops every queued frame, staged ones included. As Close.
   void Clear();
-  // Moves every queued chunk, oldest first, to the end of *batch; the queue is empty after.
+  // Moves every queued chunk, oldest first, then the staged ones (dropped when stopped), to the
+  // end of *batch; the queue is empty after. Consumer only.
   void TakeAll(SendBufferList* batch);
 
  private:
@@ -84,9 +93,13 @@ class SendQueue final : public Lockable {
   template <typename Body>
   PushResult PushCounted(Takes needs, ConnectorTag tag, const Body& body, uint64_t frame_length,
                          bool wake);
-  // The chunk the next frame goes into, a new one when the last has too little room left. Under
-  // lock_.
-  BufferPtr& Tail();
+  // The chunk of list the next frame goes into, a new one when the last has too little room left.
+  static BufferPtr& Tail(SendBufferList& list);
+  // Writes the frame of body under tag, longer than the writer's first reservation, aside, where
+  // a failure to grow cannot leave part of it in list, and appends it to list in a copy of exactly
+  // its size, a chunk of its own.
+  template <typename Body>
+  static void AppendAside(SendBufferList& list, ConnectorTag tag, const Body& body);
   // The result of a push just taken into a queue that was_empty; sets wake_ when asked to. Under
   // lock_.
   PushResult Queued(bool was_empty, bool wake);
@@ -94,27 +107,33 @@ class SendQueue final : public Lockable {
   CriticalSection lock_;
   SignalEvent* wake_;              // Not owned; only used under lock_ and before Stop.
   SendBufferList chunks_;          // Guarded by lock_.
+  SendBufferList staged_;          // The consumer's; see Stage.
   Takes takes_ = Takes::kReplies;  // Guarded by lock_.
 };
 
 template <typename Body>
+void SendQueue::AppendAside(SendBufferList& list, ConnectorTag tag, const Body& body) {
+  BufferPtr written;
+  WriteFrame(written, tag, body);
+  SendBufferList chunk;
+  chunk.emplace_back(written);
+  list.splice(list.end(), chunk);
+}
+
+template <typename Body>
 SendQueue::PushResult SendQueue::PushCounted(Takes needs, ConnectorTag tag, const Body& body,
                                              uint64_t frame_length, bool wake) {
+  // Written before the lock is taken, so that threads pushing at once wait for one another only
+  // while the frame is moved in.
   if (frame_length > FieldWriter::kFirstChunk) {
-    // A longer frame is written aside, where a failure to grow cannot leave part of it queued,
-    // and kept in a copy of exactly its size, a chunk of its own.
-    BufferPtr written;
-    WriteFrame(written, tag, body);
-    SendBufferList chunk;
-    chunk.emplace_back(written);
+    SendBufferList written;
+    AppendAside(written, tag, body);
     ScopedLock<SendQueue> guard(this, true);
     if (!Allows(needs)) return PushResult::kRefused;
     const bool was_empty = chunks_.empty();
-    chunks_.splice(chunks_.end(), chunk);
+    chunks_.splice(chunks_.end(), written);
     return Queued(was_empty, wake);
   }
-  // Written before the lock is taken, into counted memory, so that threads pushing at once wait
-  // for one another only while a frame is copied in.
   uint8_t frame[FieldWriter::kFirstChunk];
   const auto length = static_cast<uint32_t>(frame_length);
   if (!WriteFrameInto(frame, length, tag, body)) {
@@ -126,8 +145,23 @@ SendQueue::PushResult SendQueue::PushCounted(Takes needs, ConnectorTag tag, cons
   const bool was_empty = chunks_.empty();
   // The tail has the room unless it is a longer frame's chunk; a failure to grow it appends
   // nothing.
-  Tail().Append(frame, length);
+  Tail(chunks_).Append(frame, length);
   return Queued(was_empty, wake);
+}
+
+template <typename Body>
+void SendQueue::Stage(ConnectorTag tag, const Body& body, uint64_t frame_length) {
+  if (frame_length > FieldWriter::kFirstChunk) {
+    AppendAside(staged_, tag, body);
+    return;
+  }
+  uint8_t frame[FieldWriter::kFirstChunk];
+  const auto length = static_cast<uint32_t>(frame_length);
+  if (!WriteFrameInto(frame, length, tag, body)) {
+    CheckFailed();
+    return;
+  }
+  Tail(staged_).Append(frame, length);
 }
 
 }  // namespace vexil

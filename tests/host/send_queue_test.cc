@@ -120,6 +120,45 @@ TEST(SendQueue, WhatItTakesFollowsOpenCloseAndStop) {
   EXPECT_TRUE(none.empty());
 }
 
+// The consumer's staged replies follow what other threads queued before its take, its own pushes
+// after a Flush follow its staged replies, and staged replies go with everything else at Close and
+// once stopped.
+TEST(SendQueue, StagedRepliesKeepTheConsumersOrder) {
+  SignalEvent wake;
+  SendQueue queue(&wake);
+  queue.Open();
+  std::string expected;
+  const CheckReply first{1, 7};
+  queue.Stage(ConnectorTag::kCheckReply, first, 16);
+  EXPECT_FALSE(wake.Wait(0));
+  EXPECT_EQ(Result::kQueuedFirst, PushWarning(queue, MakeWarning(1, "other thread"), &expected));
+  expected += FrameOf(Check(1));
+  queue.Stage(ConnectorTag::kCheckReply, CheckReply{2, 7}, 16);
+  queue.Flush();
+  expected += FrameOf(Check(2));
+  EXPECT_EQ(Result::kQueued, PushWarning(queue, MakeWarning(2, "own"), &expected, false));
+  Warning longer = MakeWarning(3, std::string(300, 'l'));
+  const std::string longer_frame = FrameOf(ConnectorMsg(ConnectorTag::kWarning, longer));
+  queue.Stage(ConnectorTag::kWarning,
+              WarningRef{longer.ids, longer.code, longer.text, longer.extraText},
+              longer_frame.size());
+  expected += longer_frame;
+  SendBufferList batch;
+  queue.TakeAll(&batch);
+  EXPECT_EQ(expected, Joined(batch));
+
+  queue.Stage(ConnectorTag::kCheckReply, CheckReply{3, 7}, 16);
+  queue.Close();
+  SendBufferList closed;
+  queue.TakeAll(&closed);
+  EXPECT_TRUE(closed.empty());
+  queue.Stage(ConnectorTag::kCheckReply, CheckReply{4, 7}, 16);
+  queue.Stop();
+  SendBufferList stopped;
+  queue.TakeAll(&stopped);
+  EXPECT_TRUE(stopped.empty());
+}
+
 // Frames written into shared chunks are the bytes of the messages, whole and in push order, also
 // across chunks and around a warning too long for the writer's first reservation.
 TEST(SendQueue, ChunksHoldTheFramesInPushOrder) {
