@@ -154,6 +154,15 @@ class BenchHost final : public vexil::HostCallback {
 const char kWarningText[] = "tick overrun in the physics step";
 const char kWarningExtra[] = "frame 123456";
 
+// A warning's frame as the raw sender writes it: the texts of the host's warnings, ids 0.
+std::string RawWarningFrame() {
+  vexil::Warning warning;
+  warning.code = 1001;
+  warning.text = kWarningText;
+  warning.extraText = kWarningExtra;
+  return Encode(vexil::ConnectorMsg(vexil::ConnectorTag::kWarning, warning));
+}
+
 void RunHost(int control) {
   static BenchHost host;
   const wchar_t* const argv[] = {L"bench", L"-GSID:7", L"-HAPORT:8990", L"-HAIP:127.0.0.1", L"x"};
@@ -202,11 +211,7 @@ void RunHost(int control) {
       WriteAll(control, &lost, sizeof lost);
     } else if (order.kind == 'r') {
       // The raw sender: order.a frames of a warning's size, as fast as the socket takes them.
-      vexil::Warning warning;
-      warning.code = 1001;
-      warning.text = kWarningText;
-      warning.extraText = kWarningExtra;
-      const std::string frame = Encode(vexil::ConnectorMsg(vexil::ConnectorTag::kWarning, warning));
+      const std::string frame = RawWarningFrame();
       std::string batch;
       for (int i = 0; i < 64; ++i) batch += frame;
       const int fd = ConnectNoDelay(kRawPort);
@@ -301,12 +306,14 @@ int RunAgent(int control, int rounds) {
   const double ours_pipelined = Pipelined(connector, check_request, check_reply, rounds * 10);
 
   // Warnings delivered per second from one host thread, against a raw sender of same-size frames;
-  // both read the same way. A warning's frame has one size here (the same texts, fixed-size ids).
+  // both read the same way, into the same buffer, made before either is timed. A warning's frame
+  // has one size here (the same texts, fixed-size ids): the raw sender's.
   const uint32_t warnings = static_cast<uint32_t>(rounds) * 50;
+  const size_t warning_bytes = RawWarningFrame().size();
+  std::string rest((warnings - 1) * warning_bytes, '\0');
   auto start = Clock::now();
   SendOrder(control, Order{'w', 1, warnings});
-  const size_t warning_bytes = ReadFrameBytes(connector).size();
-  std::string rest((warnings - 1) * warning_bytes, '\0');
+  if (ReadFrameBytes(connector).size() != warning_bytes) Fail("warning size");
   ReadAll(connector, &rest[0], rest.size());
   const double ours_delivered = warnings / Seconds(start);
   double one_thread_calls = 0;

@@ -71,7 +71,7 @@ int HandleAgentMessage(const AgentMsg& message, HostCallback* host, RequestConte
         CheckReply reply;
         reply.value = value;
         reply.gsid = gsid;
-        context->QueueMessage(ConnectorMsg(ConnectorTag::kCheckReply, reply));
+        context->QueueCheckReply(reply);
       }
       return 1;
     }

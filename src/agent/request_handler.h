@@ -19,6 +19,11 @@ class RequestContext {
   virtual void SetGsid(int32_t gsid) = 0;
   // Encodes message and hands it to the worker; messages leave in the order queued.
   virtual void QueueMessage(const ConnectorMsg& message) = 0;
+  // The same for the most frequent reply, which a context may encode without building a message
+  // value around it (an allocation per request).
+  virtual void QueueCheckReply(const CheckReply& reply) {
+    QueueMessage(ConnectorMsg(ConnectorTag::kCheckReply, reply));
+  }
 
  protected:
   ~RequestContext() = default;

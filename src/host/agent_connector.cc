@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "host/connect_rules.h"
@@ -48,10 +49,11 @@ ConnectorMsg MakeRegister(int32_t gsid, uint16_t port) {
   return ConnectorMsg(ConnectorTag::kRegister, std::move(body));
 }
 
-// The frame of a Warning whose two texts are empty: each text adds exactly its own length.
-uint64_t EmptyWarningFrameLength() {
+// The length of message's frame. For a Warning whose two texts are empty, each text adds exactly
+// its own length; a CheckReply's is always the same.
+uint64_t FrameLength(const ConnectorMsg& message) {
   BufferPtr frame;
-  WriteFrame(frame, ConnectorMsg(ConnectorTag::kWarning, Warning()));
+  WriteFrame(frame, message);
   return frame.Size();
 }
 
@@ -71,6 +73,7 @@ AgentConnector::AgentConnector(ConnLog* log, ConnectorTiming timing)
     : status_(StatusIdle),
       send_event_(std::make_unique<SignalEvent>()),
       stop_event_(std::make_unique<SignalEvent>()),
+      send_queue_(send_event_.get()),
       log_(log),
       timing_(timing) {}
 
@@ -109,7 +112,9 @@ int AgentConnector::ReadOptions(int argc, const wchar_t* const* argv) {
     }
   }
   ScopedLock<AgentConnector> guard(this, true);
-  switch (ReadStartupOptions(argc, argv, &settings_)) {
+  const StartupOutcome outcome = ReadStartupOptions(argc, argv, &settings_);
+  gsid_.store(settings_.gsid, std::memory_order_release);
+  switch (outcome) {
     case StartupOutcome::kUnchanged:
       return kInitOk;
     case StartupOutcome::kAccepted:
@@ -179,6 +184,8 @@ void AgentConnector::StopConn() {
     // From inside a host callback: the worker is this thread, and ends once the callback returns.
     if (t_worker_of == this) return;
     stopped_ = true;
+    // From here no push sets the send event, which goes below.
+    send_queue_.Stop();
   }
   // Waited for without the lock: the worker takes it for status changes and queueing. Only this
   // call touches worker_ and the events now that stopped_ is set.
@@ -204,22 +211,29 @@ int AgentConnector::QueueWarning(int32_t code, const char* text, const char* ext
   }
   // Counted before anything is copied or encoded: a frame the agent would reject as malformed is
   // refused here, visibly.
-  static const uint64_t kEmptyFrame = EmptyWarningFrameLength();
-  const uint64_t frame_length = kEmptyFrame + std::strlen(text) + std::strlen(extraText);
+  static const uint64_t kEmptyFrame = FrameLength(ConnectorMsg(ConnectorTag::kWarning, Warning()));
+  const size_t text_length = std::strlen(text);
+  const size_t extra_length = std::strlen(extraText);
+  const uint64_t frame_length = kEmptyFrame + text_length + extra_length;
   if (frame_length > kMaxFrameLength) {
     log_->Write(1, L"Warning refused: its frame of %llu bytes exceeds the limit of %u bytes \n",
                 static_cast<unsigned long long>(frame_length), kMaxFrameLength);
     return kWarningNotConnected;
   }
-  ScopedLock<AgentConnector> guard(this, true);
-  if (GetStatus() != StatusConnected || stopped_) return kWarningNotConnected;
-  Warning warning;
-  warning.ids = IdTriple(idA, static_cast<uint32_t>(settings_.gsid), idB);
+  // Written straight into the queue from the caller's texts, under the queue's lock alone: the
+  // queue takes warnings only while a registered connection is up and the connector not stopped.
+  WarningRef warning;
+  warning.ids = IdTriple(idA, static_cast<uint32_t>(gsid_.load(std::memory_order_acquire)), idB);
   warning.code = code;
-  warning.text = text;
-  warning.extraText = extraText;
-  QueueMessage(ConnectorMsg(ConnectorTag::kWarning, std::move(warning)));
-  return kWarningQueued;
+  warning.text = std::string_view(text, text_length);
+  warning.extraText = std::string_view(extraText, extra_length);
+  const bool on_worker = t_worker_of == this;
+  // From a host callback: behind the replies the worker has staged so far.
+  if (on_worker) send_queue_.Flush();
+  return send_queue_.PushWarning(warning, frame_length, !on_worker) ==
+                 SendQueue::PushResult::kRefused
+             ? kWarningNotConnected
+             : kWarningQueued;
 }
 
 ConnSettings AgentConnector::settings() {
@@ -253,7 +267,7 @@ void AgentConnector::DropAfterFailure(const char* what) {
   log_->Write(1, L"Worker failure: %hs, connection dropped \n", what);
   PrintToConsole(L"Worker failure : %hs, connection dropped \n", what);
   DestroyAttachedSocket();
-  send_queue_.Clear();
+  send_queue_.Close();
   SetStatus(StatusReconnecting);
 }
 
@@ -318,6 +332,7 @@ bool AgentConnector::ConnectOnce() {
   // Small replies and warnings leave at once rather than waiting for the agent's acknowledgement
   // of the previous segment. A failure only costs latency.
   socket->SetOption(kTcpNoDelay, &kNoDelay, sizeof(kNoDelay), kTcpLevel);
+  send_queue_.Open();
   SetStatus(StatusConnected);
   Tell(L"Registered with the HA agent as GSID " + std::to_wstring(settings.gsid) + L", process " +
        std::to_wstring(CurrentProcessId()));
@@ -395,19 +410,21 @@ void AgentConnector::DestroyAttachedSocket() {
 }
 
 void AgentConnector::SendQueued() {
-  SendQueue::Batch batch;
+  SendBufferList batch;
   send_queue_.TakeAll(&batch);
   StreamBufferedSocket* socket = AttachedSocket();
   // Without a socket the messages belonged to a connection that is gone.
   if (batch.empty() || socket == nullptr) return;
-  for (const std::unique_ptr<BufferPtr>& buffer : batch) {
+  // Counted per chunk of frames (at most a few KiB, or one longer frame).
+  while (!batch.empty()) {
+    const unsigned size = batch.front().Size();
     size_t unsent = socket->UnsentBytes();
-    if (unsent != 0 && unsent + buffer->Size() > kMaxUnsentBytes) {
+    if (unsent != 0 && unsent + size > kMaxUnsentBytes) {
       // Part of what counts may only be queued, not yet offered to the system.
       socket->FlushSend();
       unsent = socket->UnsentBytes();
     }
-    if (unsent != 0 && unsent + buffer->Size() > kMaxUnsentBytes) {
+    if (unsent != 0 && unsent + size > kMaxUnsentBytes) {
       log_->Write(1, L"Outgoing limit reached: %u bytes unsent, connection dropped \n",
                   static_cast<unsigned>(unsent));
       PrintToConsole(L"Outgoing limit reached : %u bytes unsent, connection dropped \n",
@@ -416,7 +433,7 @@ void AgentConnector::SendQueued() {
       OnSocketError(socket, kNetWrite, kSocketErrorNoBuffers);
       return;
     }
-    socket->Queue(*buffer);
+    socket->QueueFirstOf(&batch);
   }
   // A failed send shows in the socket's next network events, which end the connection.
   socket->FlushSend();
@@ -442,7 +459,7 @@ int AgentConnector::OnSocketError(StreamBufferedSocket* socket, int event, int e
       return 1;
     }
     // Replies and warnings queued for the lost connection must not reach the next one.
-    send_queue_.Clear();
+    send_queue_.Close();
     SetStatus(StatusReconnecting);
   }
   ConnectLoop();
@@ -457,24 +474,31 @@ int AgentConnector::OnAgentMessage(StreamBufferedSocket*, AgentMsg& message) {
   return 1;
 }
 
-int32_t AgentConnector::CurrentGsid() {
-  ScopedLock<AgentConnector> guard(this, true);
-  return settings_.gsid;
-}
+int32_t AgentConnector::CurrentGsid() { return gsid_.load(std::memory_order_acquire); }
 
 void AgentConnector::SetGsid(int32_t gsid) {
   ScopedLock<AgentConnector> guard(this, true);
   settings_.gsid = gsid;
+  gsid_.store(gsid, std::memory_order_release);
 }
 
 void AgentConnector::QueueMessage(const ConnectorMsg& message) {
-  ScopedLock<AgentConnector> guard(this, true);
-  if (stopped_) return;
-  BufferPtr buffer;
-  WriteFrame(buffer, message);
-  // The worker takes everything queued after each dispatch, so what it queues itself, and what
-  // joins a queue that is not empty, needs no wake-up: one SetEvent per batch, none per reply.
-  if (send_queue_.Push(buffer) && t_worker_of != this) send_event_->Set();
+  // Refused once stopped. The worker sends what it queued itself after its dispatch, behind what
+  // it staged before.
+  const bool on_worker = t_worker_of == this;
+  if (on_worker) send_queue_.Flush();
+  send_queue_.PushReply(message, !on_worker);
+}
+
+void AgentConnector::QueueCheckReply(const CheckReply& reply) {
+  static const uint64_t kFrame = FrameLength(ConnectorMsg(ConnectorTag::kCheckReply, CheckReply()));
+  // The worker's replies are staged, without the queue's lock, until it takes the queue after its
+  // dispatch.
+  if (t_worker_of == this) {
+    send_queue_.Stage(ConnectorTag::kCheckReply, reply, kFrame);
+    return;
+  }
+  send_queue_.PushReply(ConnectorTag::kCheckReply, reply, kFrame, true);
 }
 
 }  // namespace vexil

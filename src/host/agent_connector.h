@@ -119,6 +119,7 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   int32_t CurrentGsid() override;
   void SetGsid(int32_t gsid) override;
   void QueueMessage(const ConnectorMsg& message) override;
+  void QueueCheckReply(const CheckReply& reply) override;
 
   CriticalSection lock_;
   // Written under lock_, read without it.
@@ -127,11 +128,14 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   // uses them (stopped_). Guarded by lock_ except for the worker's waits, which StopConn outlives.
   std::unique_ptr<SignalEvent> send_event_;
   std::unique_ptr<SignalEvent> stop_event_;
-  WorkerThread worker_;               // Guarded by lock_.
-  ConnSettings settings_;             // Guarded by lock_.
+  WorkerThread worker_;    // Guarded by lock_.
+  ConnSettings settings_;  // Guarded by lock_.
+  // settings_.gsid, for readers without lock_ (warnings and replies); written with it.
+  std::atomic<int32_t> gsid_{0};
   HostCallback* callback_ = nullptr;  // Borrowed from the host; set before the worker runs.
   // The callback table's host, when the worker was started with one; callback_ points to it.
   std::unique_ptr<CallbackTableHost> owned_callback_;  // Guarded by lock_.
+  // Wakes the worker through send_event_; stopped, by StopConn, before the events close.
   SendQueue send_queue_;
   ConnLog* log_;
   const ConnectorTiming timing_;

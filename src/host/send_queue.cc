@@ -1,28 +1,80 @@
 #include "host/send_queue.h"
 
-#include <utility>
-
+#include "orvel/frame.h"
+#include "sync/check.h"
 #include "sync/scoped_lock.h"
 
 namespace vexil {
 
-bool SendQueue::Push(const BufferPtr& buffer) {
-  auto reference = std::make_unique<BufferPtr>(buffer);
+SendQueue::PushResult SendQueue::PushReply(const ConnectorMsg& message, bool wake) {
   ScopedLock<SendQueue> guard(this, true);
-  const bool was_empty = list_.empty();
-  list_.push_back(std::move(reference));
-  return was_empty;
+  if (!Allows(Takes::kReplies)) return PushResult::kRefused;
+  const bool was_empty = chunks_.empty();
+  // No message field refuses a value.
+  if (!WriteFrame(Tail(chunks_), message)) CheckFailed();
+  return Queued(was_empty, wake);
 }
 
-void SendQueue::TakeAll(Batch* batch) {
+SendQueue::PushResult SendQueue::PushWarning(const WarningRef& warning, uint64_t frame_length,
+                                             bool wake) {
+  return PushCounted(Takes::kEverything, ConnectorTag::kWarning, warning, frame_length, wake);
+}
+
+SendQueue::PushResult SendQueue::Queued(bool was_empty, bool wake) {
+  if (!was_empty) return PushResult::kQueued;
+  if (wake && wake_ != nullptr) wake_->Set();
+  return PushResult::kQueuedFirst;
+}
+
+void SendQueue::Open() {
   ScopedLock<SendQueue> guard(this, true);
-  batch->splice(batch->end(), list_);
+  if (takes_ != Takes::kNothing) takes_ = Takes::kEverything;
+}
+
+void SendQueue::Close() {
+  SendBufferList dropped;
+  dropped.swap(staged_);
+  ScopedLock<SendQueue> guard(this, true);
+  dropped.splice(dropped.end(), chunks_);
+  if (takes_ != Takes::kNothing) takes_ = Takes::kReplies;
+}
+
+void SendQueue::Stop() {
+  ScopedLock<SendQueue> guard(this, true);
+  takes_ = Takes::kNothing;
+  wake_ = nullptr;
 }
 
 void SendQueue::Clear() {
-  Batch dropped;
+  SendBufferList dropped;
+  dropped.swap(staged_);
   ScopedLock<SendQueue> guard(this, true);
-  dropped.swap(list_);
+  dropped.splice(dropped.end(), chunks_);
+}
+
+void SendQueue::Flush() {
+  if (staged_.empty()) return;
+  SendBufferList dropped;
+  ScopedLock<SendQueue> guard(this, true);
+  SendBufferList& into = takes_ == Takes::kNothing ? dropped : chunks_;
+  into.splice(into.end(), staged_);
+}
+
+void SendQueue::TakeAll(SendBufferList* batch) {
+  Flush();
+  ScopedLock<SendQueue> guard(this, true);
+  batch->splice(batch->end(), chunks_);
+}
+
+BufferPtr& SendQueue::Tail(SendBufferList& list) {
+  if (list.empty() || list.back().Size() > kChunkBytes - FieldWriter::kFirstChunk) {
+    // Made aside and spliced in, so that a failure to allocate leaves the list as it was.
+    SendBufferList fresh;
+    fresh.emplace_back();
+    fresh.back().Reserve(kChunkBytes);
+    list.splice(list.end(), fresh);
+  }
+  return list.back();
 }
 
 }  // namespace vexil

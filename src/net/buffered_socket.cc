@@ -50,6 +50,11 @@ void StreamBufferedSocket::Queue(const BufferPtr& data) {
   unsent_bytes_ += data.Size();
 }
 
+void StreamBufferedSocket::QueueFirstOf(SendBufferList* from) {
+  unsent_bytes_ += from->front().Size();
+  send_buffers_.splice(send_buffers_.end(), *from, from->begin());
+}
+
 int StreamBufferedSocket::Send(const BufferPtr& data) {
   Queue(data);
   return FlushSend();

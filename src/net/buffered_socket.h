@@ -37,6 +37,9 @@ class StreamBufferedSocket : public Socket {
   // Queues a second reference to data without sending: a caller with several buffers queues them
   // all, then flushes once, so they leave in as few system calls as possible.
   void Queue(const BufferPtr& data);
+  // Queues the first buffer of *from itself, moved without copying its bytes; *from must not be
+  // empty.
+  void QueueFirstOf(SendBufferList* from);
 
   // Received bytes not yet consumed; the frame reader consumes from the front.
   BufferPtr& ReceiveBuffer() { return receive_buffer_; }

@@ -175,9 +175,10 @@ int SocketHandler::ReportIfError(StreamBufferedSocket* socket, int event, int er
 
 int SocketHandler::DeliverFrames(StreamBufferedSocket* socket) {
   BufferPtr& buffer = socket->ReceiveBuffer();
+  // One message for the whole read: a frame of the tag before reuses its body.
+  AgentMsg msg;
   // Every frame read consumes at least its 4-byte length, so the loop ends with the buffer.
   for (;;) {
-    AgentMsg msg;
     if (!ReadFrame(msg, buffer)) {
       const uint32_t error = LastErrorCode();
       if (error == kErrorIncompleteFrame) return 1;

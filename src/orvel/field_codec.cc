@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <limits>
+#include <stdexcept>
+
+#include "sync/check.h"
 
 namespace vexil {
 
@@ -56,17 +59,21 @@ bool DecodeShortCount(FieldReader& in, uint32_t& count) {
 
 void FieldWriter::Commit() {
   const unsigned pending = Pending();
-  if (pending == 0) return;
-  buffer_.Append(nullptr, pending);
+  if (pending == 0 || buffer_ == nullptr) return;
+  buffer_->Append(nullptr, pending);
   start_ = cursor_;
 }
 
 void FieldWriter::Grow(unsigned n) {
+  if (buffer_ == nullptr) {
+    CheckFailed();
+    throw std::length_error("more written than counted");
+  }
   Commit();
   const unsigned reserve = std::max(n, chunk_);
-  buffer_.Reserve(reserve);
+  buffer_->Reserve(reserve);
   chunk_ = std::min(chunk_ * 2, kMaxChunk);
-  start_ = cursor_ = buffer_.Data() + buffer_.Size();
+  start_ = cursor_ = buffer_->Data() + buffer_->Size();
   room_ = reserve;
 }
 
@@ -81,12 +88,6 @@ bool DecodeField(FieldReader& in, long& value) {
   int32_t wire = 0;
   if (!DecodeField(in, wire)) return false;
   value = wire;
-  return true;
-}
-
-bool EncodeField(FieldWriter& out, const std::string& value) {
-  EncodeField(out, static_cast<uint32_t>(value.size()));
-  out.Write(value.data(), static_cast<unsigned>(value.size()));
   return true;
 }
 

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -35,10 +36,18 @@ namespace vexil {
 
 // Writes at the end of a buffer it does not own. Bytes go straight into space reserved behind the
 // held bytes and become held at Commit (or destruction); until then the buffer's Size does not
-// include them and the buffer must not be touched through any other path.
+// include them and the buffer must not be touched through any other path. Or writes into a span
+// of memory whose size the caller counted beforehand: no buffer call at all.
 class FieldWriter {
  public:
-  explicit FieldWriter(BufferPtr& buffer) : buffer_(buffer) {}
+  // The first reservation a writer makes: a buffer with at least this much room behind its held
+  // bytes takes that many bytes from a new writer without growing.
+  static constexpr unsigned kFirstChunk = 256;
+
+  explicit FieldWriter(BufferPtr& buffer) : buffer_(&buffer) {}
+  // Writes into the size bytes at data; Commit does nothing. Writing more than size bytes is a
+  // caller's bug: the internal check, then std::length_error, with nothing written beyond.
+  FieldWriter(uint8_t* data, unsigned size) : start_(data), cursor_(data), room_(size) {}
   FieldWriter(const FieldWriter&) = delete;
   FieldWriter& operator=(const FieldWriter&) = delete;
   ~FieldWriter() { Commit(); }
@@ -58,19 +67,19 @@ class FieldWriter {
   // Makes every byte written so far held by the buffer.
   void Commit();
 
-  // The buffer's Size once everything written so far is committed.
-  unsigned Size() const { return buffer_.Size() + Pending(); }
+  // The buffer's Size once everything written so far is committed; over a span, the bytes written.
+  unsigned Size() const { return (buffer_ != nullptr ? buffer_->Size() : 0) + Pending(); }
 
  private:
   unsigned Pending() const { return static_cast<unsigned>(cursor_ - start_); }
   // Commits, then reserves room for at least n more bytes.
   void Grow(unsigned n);
 
-  BufferPtr& buffer_;
-  uint8_t* start_ = nullptr;   // first uncommitted byte, inside the buffer's reserved space
-  uint8_t* cursor_ = nullptr;  // next byte to write
-  unsigned room_ = 0;          // reserved bytes left after cursor_
-  unsigned chunk_ = 256;       // next reservation; doubles up to a limit
+  BufferPtr* buffer_ = nullptr;   // null when writing into a span
+  uint8_t* start_ = nullptr;      // first uncommitted byte, inside the buffer's reserved space
+  uint8_t* cursor_ = nullptr;     // next byte to write
+  unsigned room_ = 0;             // reserved bytes left after cursor_
+  unsigned chunk_ = kFirstChunk;  // next reservation; doubles up to a limit
 };
 
 // Reads from the front of a buffer it does not own. Consumption is counted here and applied to
@@ -186,8 +195,15 @@ bool EncodeField(FieldWriter& out, const long& value);
 bool DecodeField(FieldReader& in, long& value);
 
 // Text: uint32 byte count, then the bytes. A reader whose count is larger than what is left has
-// consumed the count and allocates nothing.
-bool EncodeField(FieldWriter& out, const std::string& value);
+// consumed the count and allocates nothing. A borrowed text (string_view) is written the same way.
+inline bool EncodeField(FieldWriter& out, std::string_view value) {
+  EncodeField(out, static_cast<uint32_t>(value.size()));
+  out.Write(value.data(), static_cast<unsigned>(value.size()));
+  return true;
+}
+inline bool EncodeField(FieldWriter& out, const std::string& value) {
+  return EncodeField(out, std::string_view(value));
+}
 bool DecodeField(FieldReader& in, std::string& value);
 
 // Wide text: uint32 count of UTF-16 code units, then the units little-endian.

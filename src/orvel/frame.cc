@@ -12,19 +12,6 @@ namespace {
 constexpr unsigned kLengthWidth = 4;
 
 template <typename Message>
-bool WriteAnyFrame(BufferPtr& buffer, const Message& message) {
-  const unsigned start = buffer.Size();
-  {
-    FieldWriter out(buffer);
-    EncodeField(out, uint32_t{0});
-    if (!message.Encode(out)) return false;
-  }
-  const uint32_t dwNewLen = buffer.Size() - start;
-  std::memcpy(buffer.Data() + start, &dwNewLen, kLengthWidth);
-  return true;
-}
-
-template <typename Message>
 bool ReadAnyFrame(Message& message, BufferPtr& buffer) {
   const unsigned held = buffer.Size();
   uint32_t length = 0;
@@ -56,10 +43,10 @@ bool ReadAnyFrame(Message& message, BufferPtr& buffer) {
 }  // namespace
 
 bool WriteFrame(BufferPtr& buffer, const ConnectorMsg& message) {
-  return WriteAnyFrame(buffer, message);
+  return WriteFrameWith(buffer, [&message](FieldWriter& out) { return message.Encode(out); });
 }
 bool WriteFrame(BufferPtr& buffer, const AgentMsg& message) {
-  return WriteAnyFrame(buffer, message);
+  return WriteFrameWith(buffer, [&message](FieldWriter& out) { return message.Encode(out); });
 }
 bool ReadFrame(AgentMsg& message, BufferPtr& buffer) { return ReadAnyFrame(message, buffer); }
 bool ReadFrame(ConnectorMsg& message, BufferPtr& buffer) { return ReadAnyFrame(message, buffer); }

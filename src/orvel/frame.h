@@ -4,17 +4,55 @@
 #define VEXIL_ORVEL_FRAME_H_
 
 #include <cstdint>
+#include <cstring>
 
 #include "orvel/messages.h"
 #include "util/buffer_ptr.h"
 
 namespace vexil {
 
-// Appends one frame after whatever buffer already holds: a length placeholder, the message, then
-// the length patched in place. False only if a field writer refused a value (no message field
-// type does).
+// Appends one frame after whatever buffer already holds: a length placeholder, what encode
+// (called with a FieldWriter at the end of buffer) writes, then the length patched in place.
+// False when encode returned false.
+template <typename Encode>
+bool WriteFrameWith(BufferPtr& buffer, Encode&& encode) {
+  const unsigned start = buffer.Size();
+  {
+    FieldWriter out(buffer);
+    EncodeField(out, uint32_t{0});
+    if (!encode(out)) return false;
+  }
+  const uint32_t length = buffer.Size() - start;
+  std::memcpy(buffer.Data() + start, &length, sizeof(length));
+  return true;
+}
+
+// One frame of the message. False only if a field writer refused a value (no message field type
+// does).
 bool WriteFrame(BufferPtr& buffer, const ConnectorMsg& message);
 bool WriteFrame(BufferPtr& buffer, const AgentMsg& message);
+
+// One frame of body under tag, without building a message value: the bytes of the ConnectorMsg of
+// that tag and body. For bodies that borrow their texts (WarningRef).
+template <typename Body>
+bool WriteFrame(BufferPtr& buffer, ConnectorTag tag, const Body& body) {
+  return WriteFrameWith(buffer, [&](FieldWriter& out) {
+    EncodeField(out, tag);
+    return EncodeField(out, body);
+  });
+}
+
+// Writes the frame of body under tag into the length bytes at data, length being the frame's size
+// as the caller counted it: no buffer call at all. False when a field writer refused a value or the
+// frame came out shorter; one longer raises the internal check and throws std::length_error,
+// nothing written beyond.
+template <typename Body>
+bool WriteFrameInto(uint8_t* data, uint32_t length, ConnectorTag tag, const Body& body) {
+  FieldWriter out(data, length);
+  EncodeField(out, length);
+  EncodeField(out, tag);
+  return EncodeField(out, body) && out.Size() == length;
+}
 
 // The longest frame either side accepts, far above the largest real message. A longer announced
 // length is malformed at once rather than waited for, so that a damaged length field cannot make

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -190,11 +191,15 @@ struct OrderReply {
   }
 };
 
-struct Warning {
+// Text is std::string in the message (Warning); WarningRef borrows the caller's texts instead, so
+// that a warning is written straight into a frame without copying them: the same fields and wire
+// form. A WarningRef is only written, never decoded.
+template <typename Text>
+struct WarningOf {
   IdTriple ids;
   int32_t code = 0;
-  std::string text;
-  std::string extraText;
+  Text text;
+  Text extraText;
 
   template <typename Self, typename Visit>
   static bool Fields(Self& self, Visit&& visit) {
@@ -202,6 +207,8 @@ struct Warning {
            visit("extraText", self.extraText);
   }
 };
+using Warning = WarningOf<std::string>;
+using WarningRef = WarningOf<std::string_view>;
 
 struct StatListExtra {
   std::vector<StatInfo> stats;

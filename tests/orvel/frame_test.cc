@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "orvel/message_text.h"
 #include "orvel/wire.h"
+#include "support/check_recorder.h"
 #include "sync/last_error.h"
 
 namespace vexil {
@@ -173,6 +176,47 @@ TEST(Frame, BackToBackFramesDecodeInOrder) {
     ASSERT_EQ(message.As<CheckRequest>()->value, value);
   }
   EXPECT_EQ(ReadResult(message, buffer), kErrorIncompleteFrame);
+}
+
+// A warning written from borrowed texts, into a buffer or into counted memory, is the frame of the
+// Warning message with the same fields.
+TEST(Frame, BorrowedWarningIsTheWarningFrame) {
+  Warning warning;
+  warning.ids = IdTriple(1, 7, 2);
+  warning.code = -3;
+  warning.text = "overrun";
+  warning.extraText = "";
+  BufferPtr expected;
+  ASSERT_TRUE(WriteFrame(expected, ConnectorMsg(ConnectorTag::kWarning, warning)));
+  WarningRef borrowed;
+  borrowed.ids = warning.ids;
+  borrowed.code = warning.code;
+  borrowed.text = warning.text;
+  borrowed.extraText = warning.extraText;
+  BufferPtr written;
+  ASSERT_TRUE(WriteFrame(written, ConnectorTag::kWarning, borrowed));
+  EXPECT_EQ(HeldBytes(written), HeldBytes(expected));
+  Bytes counted(expected.Size(), 0xEE);
+  ASSERT_TRUE(WriteFrameInto(counted.data(), expected.Size(), ConnectorTag::kWarning, borrowed));
+  EXPECT_EQ(counted, HeldBytes(expected));
+}
+
+// Counted memory is never written beyond: a frame longer than counted raises the check and throws
+// with the bytes past the count untouched; one shorter than counted is refused.
+TEST(Frame, CountedFrameOfTheWrongLength) {
+  const CheckReply reply{5, 7};
+  Bytes memory(32, 0xEE);
+  {
+    testing::CheckRecorder checks;
+    EXPECT_THROW(WriteFrameInto(memory.data(), 12, ConnectorTag::kCheckReply, reply),
+                 std::length_error);
+    EXPECT_EQ(1, checks.count());
+  }
+  EXPECT_EQ(Bytes(memory.begin() + 12, memory.end()), Bytes(20, 0xEE));
+  EXPECT_FALSE(WriteFrameInto(memory.data(), 20, ConnectorTag::kCheckReply, reply));
+  EXPECT_TRUE(WriteFrameInto(memory.data(), 16, ConnectorTag::kCheckReply, reply));
+  EXPECT_EQ(Bytes(memory.begin(), memory.begin() + 16),
+            (Bytes{16, 0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0, 7, 0, 0, 0}));
 }
 
 }  // namespace
