@@ -20,44 +20,24 @@
 #include <thread>
 #include <vector>
 
+#include "blocking_io.h"
 #include "orvel/frame.h"
 #include "orvel/messages.h"
 #include "vexilconn/vexilconn.h"
 
 namespace {
 
+using vexil::bench::Fail;
+using vexil::bench::ReadAll;
+using vexil::bench::WriteAll;
+
 using Clock = std::chrono::steady_clock;
 using vexil::BufferPtr;
 constexpr uint16_t kAgentPort = 8990;
 constexpr uint16_t kRawPort = 8991;
 
-[[noreturn]] void Fail(const char* what) {
-  std::perror(what);
-  std::_Exit(1);
-}
-
 double Seconds(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-void WriteAll(int fd, const void* data, size_t size) {
-  const char* rest = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::send(fd, rest, size, MSG_NOSIGNAL);
-    if (n <= 0) Fail("send");
-    rest += n;
-    size -= static_cast<size_t>(n);
-  }
-}
-
-void ReadAll(int fd, void* data, size_t size) {
-  char* rest = static_cast<char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::recv(fd, rest, size, 0);
-    if (n <= 0) Fail("recv");
-    rest += n;
-    size -= static_cast<size_t>(n);
-  }
 }
 
 // One whole frame: its first four bytes (little-endian) give its length, those four included.

@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "blocking_io.h"
 #include "vexilconn/vexilconn.h"
 
 #if __has_include(<valgrind/callgrind.h>)
@@ -29,35 +30,14 @@
 
 namespace {
 
+using vexil::bench::Fail;
+using vexil::bench::ReadAll;
+using vexil::bench::WriteAll;
+
 constexpr uint16_t kAgentPort = 8990;
 constexpr uint16_t kOrderPort = 8991;
 const char kWarningText[] = "tick overrun in the physics step";
 const char kWarningExtra[] = "frame 123456";
-
-[[noreturn]] void Fail(const char* what) {
-  std::perror(what);
-  std::_Exit(1);
-}
-
-void WriteAll(int fd, const void* data, size_t size) {
-  const char* rest = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::send(fd, rest, size, MSG_NOSIGNAL);
-    if (n <= 0) Fail("send");
-    rest += n;
-    size -= static_cast<size_t>(n);
-  }
-}
-
-void ReadAll(int fd, void* data, size_t size) {
-  char* rest = static_cast<char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::recv(fd, rest, size, 0);
-    if (n <= 0) Fail("recv");
-    rest += n;
-    size -= static_cast<size_t>(n);
-  }
-}
 
 // One whole frame: its first four bytes (little-endian) give its length, those four included.
 size_t SkipFrame(int fd) {
