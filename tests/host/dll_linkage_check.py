@@ -13,8 +13,8 @@ import re
 import subprocess
 import sys
 
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "ws2_32.dll", "msvcrt.dll",
-               "ntdll.dll", "version.dll", "shell32.dll", "ole32.dll", "oleaut32.dll"}
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "ws2_32.dll", "iphlpapi.dll",
+               "msvcrt.dll", "ntdll.dll", "version.dll", "shell32.dll", "ole32.dll", "oleaut32.dll"}
 
 
 def exported_names(dump):
