@@ -12,6 +12,9 @@
 
 namespace vexil {
 
+// Opens a socket that processes the host starts do not inherit (close-on-exec; on Windows not
+// inheritable). INVALID_SOCKET with the cause in the last error on failure.
+SOCKET OpenNativeSocket(int family, int type, int protocol);
 int CloseNativeSocket(SOCKET handle);
 // Switches the socket between blocking and non-blocking mode.
 int SetSocketBlocking(SOCKET handle, bool blocking);

@@ -25,6 +25,10 @@ int BitIndex(int bit) {
 
 }  // namespace
 
+SOCKET OpenNativeSocket(int family, int type, int protocol) {
+  return ::socket(family, type | SOCK_CLOEXEC, protocol);
+}
+
 int CloseNativeSocket(SOCKET handle) { return ::close(handle) == 0 ? 1 : 0; }
 
 int SetSocketBlocking(SOCKET handle, bool blocking) {

@@ -16,6 +16,20 @@ HANDLE EventHandle(const SignalEvent& event) {
 }
 }  // namespace
 
+SOCKET OpenNativeSocket(int family, int type, int protocol) {
+  // Overlapped, as socket() makes them. The no-inherit flag needs Windows 7 SP1 or later; an older
+  // system refuses it (WSAEINVAL), and the handle's flag is cleared after the fact instead.
+  SOCKET handle = ::WSASocketW(family, type, protocol, nullptr, 0,
+                               WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+  if (handle == INVALID_SOCKET && ::WSAGetLastError() == WSAEINVAL) {
+    handle = ::WSASocketW(family, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED);
+    if (handle != INVALID_SOCKET) {
+      ::SetHandleInformation(reinterpret_cast<HANDLE>(handle), HANDLE_FLAG_INHERIT, 0);
+    }
+  }
+  return handle;
+}
+
 int CloseNativeSocket(SOCKET handle) { return ::closesocket(handle) == 0 ? 1 : 0; }
 
 int SetSocketBlocking(SOCKET handle, bool blocking) {

@@ -205,7 +205,7 @@ int Socket::OpenSocket(int type, int protocol, int family) {
     CheckFailed();
     return 0;
   }
-  const SOCKET handle = ::socket(family, type, protocol);
+  const SOCKET handle = OpenNativeSocket(family, type, protocol);
   if (handle == INVALID_SOCKET) return 0;
   return Attach(handle);
 }
