@@ -38,7 +38,7 @@ ConnLog::ConnLog()
     : ConnLog(&log_platform::SystemLocalTime, log_platform::DefaultProfilePath().c_str()) {}
 
 ConnLog::ConnLog(LogClock clock, const wchar_t* profile_path)
-    : clock_(clock), level_(kDefaultLevel) {
+    : clock_(clock), profile_path_(profile_path), level_(kDefaultLevel) {
   const LogTime loaded = clock_();
   const std::wstring directory = log_platform::PrepareLogDirectory();
   if (!directory.empty()) {
@@ -48,9 +48,17 @@ ConnLog::ConnLog(LogClock clock, const wchar_t* profile_path)
     path_ = directory + name;
   }
   std::wstring value;
-  if (log_platform::ReadProfileValue(profile_path, L"LOG", L"ERRLEVEL", &value)) {
+  if (ProfileValue(L"LOG", L"ERRLEVEL", &value)) {
     level_ = static_cast<int32_t>(std::wcstol(value.c_str(), nullptr, 10));
   }
+}
+
+bool ConnLog::ProfileValue(const wchar_t* section, const wchar_t* key, std::wstring* value) const {
+  return log_platform::ReadProfileValue(profile_path_.c_str(), section, key, value);
+}
+
+std::wstring ConnLog::ProfileUntrustedWhy() const {
+  return log_platform::ProfileUntrustedWhy(profile_path_.c_str());
 }
 
 void ConnLog::Write(int32_t level, const wchar_t* format, ...) {

@@ -52,6 +52,13 @@ class ConnLog {
   // cannot be opened, or no log folder, drops the line silently.
   void Write(int32_t level, const wchar_t* format, ...);
 
+  // The value of key in [section] of this load's profile; false when absent or empty.
+  bool ProfileValue(const wchar_t* section, const wchar_t* key, std::wstring* value) const;
+  // Why the profile may not be trusted with settings that protect the process; empty when only
+  // root or this process's user can change it, or on Windows.
+  std::wstring ProfileUntrustedWhy() const;
+
+  const std::wstring& profile_path() const { return profile_path_; }
   // The full path of this load's log file; empty when there is no log folder.
   const wchar_t* path() const { return path_.c_str(); }
   int32_t level() const { return level_; }
@@ -62,6 +69,7 @@ class ConnLog {
   void Unlock() { lock_.Leave(); }
 
   LogClock clock_;
+  std::wstring profile_path_;
   std::wstring path_;
   int32_t level_;
   // Held only around the open, write and close of one line; innermost lock of the system.

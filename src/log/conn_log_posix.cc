@@ -1,11 +1,13 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
+#include <memory>
 
 #include "log/log_platform.h"
 #include "log/process_info.h"
@@ -19,10 +21,39 @@ constexpr char kProfilePathVariable[] = "VEXILCONN_PROFILE";
 constexpr char kDefaultProfilePath[] = "/etc/vexilconn/VexilConnConfig.INI";
 constexpr char kLogDirectoryVariable[] = "VEXILCONN_LOG_DIR";
 
-// A set, non-empty environment variable; empty otherwise.
+// What this load creates: the log folder (and any folder missing on the way to it) and the file.
+constexpr mode_t kFolderMode = 0750;
+constexpr mode_t kFileMode = 0640;
+
+// A set, non-empty environment variable; empty otherwise, and always empty in a process that runs
+// with more privilege than its caller (setuid, setgid, file capabilities): such a host must not
+// let whoever starts it choose where it writes or what it trusts.
 std::string Environment(const char* name) {
-  const char* value = std::getenv(name);
+  const char* value = ::secure_getenv(name);
   return value != nullptr ? std::string(value) : std::string();
+}
+
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+
+// Why the file or folder described by status is not this process's to trust: empty when root or
+// this process's user owns it and neither group nor others may write it (a shared folder with the
+// sticky bit, such as /tmp, passes when allow_sticky_shared: others cannot replace what is ours).
+std::string UntrustedWhy(const struct stat& status, bool allow_sticky_shared) {
+  char why[96];
+  if (status.st_uid != 0 && status.st_uid != ::geteuid()) {
+    std::snprintf(why, sizeof why, "owned by uid %u, neither root nor this process's user",
+                  static_cast<unsigned>(status.st_uid));
+    return why;
+  }
+  const bool shared = (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+  if (shared && !(allow_sticky_shared && (status.st_mode & S_ISVTX) != 0)) {
+    std::snprintf(why, sizeof why, "writable by others (mode %04o)",
+                  static_cast<unsigned>(status.st_mode & 07777));
+    return why;
+  }
+  return std::string();
 }
 
 // The log folder the environment names, without a trailing slash; empty when none is named.
@@ -40,7 +71,7 @@ std::string ChosenLogDirectory() {
 bool MakeDirectories(const std::string& path) {
   for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
     const std::string prefix = path.substr(0, slash);
-    if (::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    if (::mkdir(prefix.c_str(), kFolderMode) != 0 && errno != EEXIST) return false;
     if (slash == std::string::npos) break;
   }
   struct stat status;
@@ -75,22 +106,41 @@ std::wstring PrepareLogDirectory() {
   std::string directory = ChosenLogDirectory();
   while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
   if (directory.empty() || !MakeDirectories(directory)) return std::wstring();
+  // A folder another user owns is theirs to fill with links and files: no log rather than lines
+  // written where they can read or redirect them.
+  struct stat status;
+  if (::stat(directory.c_str(), &status) == 0) {
+    const std::string why = UntrustedWhy(status, true);
+    if (!why.empty()) {
+      std::fprintf(stderr, "VexilConn: no log: the log folder %s is %s\n", directory.c_str(),
+                   why.c_str());
+      return std::wstring();
+    }
+  }
   return NarrowToWide(directory + "/");
 }
 
 std::wstring ModulePath() { return ExecutablePath(); }
 
+// One line of file without its line feed; false at the end of the file.
+bool ReadLine(FILE* file, std::string* line) {
+  line->clear();
+  int c;
+  while ((c = std::fgetc(file)) != EOF && c != '\n') line->push_back(static_cast<char>(c));
+  return c != EOF || !line->empty();
+}
+
 // The profile is read as Windows reads one: section and key names without regard to ASCII case,
 // white space around names and values ignored, ';' starting a comment line, the first match wins.
 bool ReadProfileValue(const wchar_t* path, const wchar_t* section, const wchar_t* key,
                       std::wstring* value) {
-  std::ifstream file(WideToNarrow(path));
+  const std::unique_ptr<FILE, FileCloser> file(std::fopen(WideToNarrow(path).c_str(), "re"));
   if (!file) return false;
   const std::string wanted_section = WideToNarrow(section);
   const std::string wanted_key = WideToNarrow(key);
   bool in_section = false;
   std::string line;
-  while (std::getline(file, line)) {
+  while (ReadLine(file.get(), &line)) {
     Trim(line);
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
@@ -110,9 +160,33 @@ bool ReadProfileValue(const wchar_t* path, const wchar_t* section, const wchar_t
   return false;
 }
 
-// Lines end in a bare line feed, the text in UTF-8, as POSIX tools expect.
+std::wstring ProfileUntrustedWhy(const wchar_t* path) {
+  const std::string file = WideToNarrow(path);
+  struct stat status;
+  if (::stat(file.c_str(), &status) != 0) return std::wstring();
+  std::string why = UntrustedWhy(status, false);
+  if (why.empty()) {
+    // Whoever may write the folder may put another file in its place.
+    const size_t slash = file.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
+    if (::stat(folder.c_str(), &status) == 0) {
+      why = UntrustedWhy(status, true);
+      if (!why.empty()) why = "in a folder " + why;
+    }
+  }
+  return NarrowToWide(why);
+}
+
+// Lines end in a bare line feed, the text in UTF-8, as POSIX tools expect. A symbolic link at the
+// file's name is not followed (someone who could write the folder would choose where lines go);
+// the descriptor is not inherited by programs the host starts.
 FILE* OpenForAppend(const std::wstring& path) {
-  return std::fopen(WideToNarrow(path).c_str(), "a");
+  const int descriptor = ::open(WideToNarrow(path).c_str(),
+                                O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kFileMode);
+  if (descriptor < 0) return nullptr;
+  FILE* file = ::fdopen(descriptor, "a");
+  if (file == nullptr) ::close(descriptor);
+  return file;
 }
 
 }  // namespace vexil::log_platform

@@ -45,7 +45,10 @@ bool ReadProfileValue(const wchar_t* path, const wchar_t* section, const wchar_t
   return true;
 }
 
+std::wstring ProfileUntrustedWhy(const wchar_t*) { return std::wstring(); }
+
 // Text mode: each line feed reaches the disk as CR LF, the text as bytes of the current locale.
-FILE* OpenForAppend(const std::wstring& path) { return ::_wfopen(path.c_str(), L"a"); }
+// "N": the handle is not inherited by programs the host starts.
+FILE* OpenForAppend(const std::wstring& path) { return ::_wfopen(path.c_str(), L"aN"); }
 
 }  // namespace vexil::log_platform

@@ -26,7 +26,12 @@ std::wstring ModulePath();
 // The value of key in [section] of the profile at path, and whether one was there and not empty.
 bool ReadProfileValue(const wchar_t* path, const wchar_t* section, const wchar_t* key,
                       std::wstring* value);
-// Opens path for appending one line; null when it cannot be opened.
+// Why the profile at path may not be trusted with settings that protect the process: empty when
+// only root or this process's user can change it (or it does not exist); otherwise who else can,
+// for the log. Windows: always empty (the profile lives in the Windows directory).
+std::wstring ProfileUntrustedWhy(const wchar_t* path);
+// Opens path for appending one line, not inherited by child processes; null when it cannot be
+// opened.
 FILE* OpenForAppend(const std::wstring& path);
 
 }  // namespace vexil::log_platform
