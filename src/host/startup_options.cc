@@ -128,6 +128,15 @@ std::wstring DescribeDisabling(int argc, const wchar_t* const* argv) {
          argv[element] + L"\": the connector is switched off for this process";
 }
 
+std::wstring DescribeAgentSource(int argc, const wchar_t* const* argv,
+                                 const ConnSettings& settings) {
+  if (AgentAddress(settings.haip) != settings.haip) return std::wstring();
+  int element = 0;
+  if (FindAfterName(argc, argv, 1, L"HAIP", 3, &element) == nullptr) return std::wstring();
+  return L"HAIP found in command-line element " + std::to_wstring(element) + L" \"" +
+         argv[element] + L"\": the HA agent is reached at " + settings.haip;
+}
+
 std::vector<std::wstring> DescribeSubstitutions(const ConnSettings& settings) {
   std::vector<std::wstring> lines;
   if (settings.haport != kAgentPort) {

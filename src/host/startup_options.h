@@ -60,6 +60,12 @@ std::wstring DescribeDisabling(int argc, const wchar_t* const* argv);
 // HAIP too short to be an address. Empty when everything is used as given.
 std::vector<std::wstring> DescribeSubstitutions(const ConnSettings& settings);
 
+// The line that names the command-line element the agent's address was taken from, so that text
+// slipped into a command line to send the connector elsewhere shows in the log. Empty when the
+// address is not the one given (DescribeSubstitutions says what is used instead).
+std::wstring DescribeAgentSource(int argc, const wchar_t* const* argv,
+                                 const ConnSettings& settings);
+
 }  // namespace vexil
 
 #endif  // VEXIL_HOST_STARTUP_OPTIONS_H_

@@ -79,13 +79,17 @@ TEST_F(AgentConnectorTest, ResultCodesAndStoredSettings) {
   EXPECT_EQ(8000, settings.haport);
   EXPECT_EQ(L"10.0.0.1", settings.haip);
   EXPECT_EQ(StatusIdle, connector_.GetStatus());
-  // The refusal says why; the accepted HAPORT is not the port that is used.
+  // The refusal says why; the accepted HAPORT is not the port that is used; the agent's address
+  // names the element it came from.
   EXPECT_EQ(std::string("VexilConn[05_07:09:03:045] = VexilInitConn refused the options: HAIP is "
                         "missing (give the HA agent's IPv4 address, for example "
                         "-HAIP:127.0.0.1)") +
                 testing::kTextLineEnd +
                 "VexilConn[05_07:09:03:045] = HAPORT 8000 is not used: the HA agent is always "
                 "reached on port 8990" +
+                testing::kTextLineEnd +
+                "VexilConn[05_07:09:03:045] = HAIP found in command-line element 3 "
+                "\"-HAIP:10.0.0.1\": the HA agent is reached at 10.0.0.1" +
                 testing::kTextLineEnd,
             testing::FileBytes(log_.path()));
 }
