@@ -57,6 +57,12 @@ uint64_t FrameLength(const ConnectorMsg& message) {
   return frame.Size();
 }
 
+// "5 s" for the library's delay; a test's shorter one in milliseconds.
+std::wstring RetryDelayText(uint32_t delay_ms) {
+  if (delay_ms % 1000 == 0) return std::to_wstring(delay_ms / 1000) + L" s";
+  return std::to_wstring(delay_ms) + L" ms";
+}
+
 // Waits for either source without a time limit: true when done was signalled, false when stop
 // was (stop wins when both are) or the wait failed.
 bool WaitUnlessStopped(const SignalEvent& stop, WaitSource done) {
@@ -70,12 +76,18 @@ bool WaitUnlessStopped(const SignalEvent& stop, WaitSource done) {
 }  // namespace
 
 AgentConnector::AgentConnector(ConnLog* log, ConnectorTiming timing)
+    : AgentConnector(log, timing, AgentCheck::FromProfile(*log, &SystemPeers())) {}
+
+AgentConnector::AgentConnector(ConnLog* log, ConnectorTiming timing, AgentCheck check)
     : status_(StatusIdle),
       send_event_(std::make_unique<SignalEvent>()),
       stop_event_(std::make_unique<SignalEvent>()),
       send_queue_(send_event_.get()),
       log_(log),
-      timing_(timing) {}
+      timing_(timing),
+      agent_check_(std::move(check)) {
+  for (const std::wstring& line : agent_check_.LoadLines()) log_->Write(1, L"%ls", line.c_str());
+}
 
 AgentConnector::~AgentConnector() = default;
 
@@ -119,6 +131,9 @@ int AgentConnector::ReadOptions(int argc, const wchar_t* const* argv) {
       return kInitOk;
     case StartupOutcome::kAccepted:
       for (const std::wstring& line : DescribeSubstitutions(settings_)) Tell(line);
+      if (const std::wstring source = DescribeAgentSource(argc, argv, settings_); !source.empty()) {
+        Tell(source);
+      }
       return kInitOk;
     case StartupOutcome::kDisabled:
       log_->Write(1, L"_NOUSEVEXIL_ ACTIVATED");
@@ -304,7 +319,9 @@ bool AgentConnector::ConnectOnce() {
               address.c_str(), static_cast<unsigned>(timing_.agent_port));
   PrintToConsole(L"Error code %d : Connect IP:  %ls Port :%u   \n", static_cast<int>(connect_error),
                  address.c_str(), static_cast<unsigned>(timing_.agent_port));
-  if (!connected) {
+  // Refused: closed with nothing sent; the status stays Connecting and the next attempt follows
+  // the usual delay.
+  if (!connected || !AdmitAgent(address)) {
     ScopedLock<AgentConnector> guard(this, true);
     DestroyAttachedSocket();
     return false;
@@ -337,6 +354,26 @@ bool AgentConnector::ConnectOnce() {
   Tell(L"Registered with the HA agent as GSID " + std::to_wstring(settings.gsid) + L", process " +
        std::to_wstring(CurrentProcessId()));
   return true;
+}
+
+bool AgentConnector::AdmitAgent(const std::wstring& address) {
+  if (!agent_check_.on()) return true;
+  StreamBufferedSocket* socket = AttachedSocket();
+  if (socket == nullptr) return false;
+  const AgentVerdict verdict = agent_check_.Judge(socket->handle());
+  const std::wstring at = address + L":" + std::to_wstring(timing_.agent_port);
+  std::wstring line;
+  if (verdict.admitted) {
+    line = L"Agent check passed at " + at + L": " + verdict.finding;
+  } else {
+    line = L"Agent refused at " + at + L": " + verdict.finding +
+           L"; closed before sending, next attempt in " + RetryDelayText(timing_.retry_delay_ms);
+  }
+  if (line != last_verdict_) {
+    Tell(line);
+    last_verdict_ = line;
+  }
+  return verdict.admitted;
 }
 
 AgentConnector::ConnectOutcome AgentConnector::Connect(uint32_t agent) {

@@ -10,6 +10,7 @@
 
 #include "agent/callback_table.h"
 #include "agent/request_handler.h"
+#include "host/agent_check.h"
 #include "host/send_queue.h"
 #include "host/startup_options.h"
 #include "log/conn_log.h"
@@ -31,7 +32,10 @@ struct ConnectorTiming {
 class AgentConnector : public SocketHandler, public Lockable, private RequestContext {
  public:
   // log is borrowed and must outlive the connector (the library constructs its ConnLog first).
+  // The agent check is the one log's profile asks for, answered by the operating system; its
+  // load lines are written here.
   explicit AgentConnector(ConnLog* log, ConnectorTiming timing = ConnectorTiming());
+  AgentConnector(ConnLog* log, ConnectorTiming timing, AgentCheck check);
   AgentConnector(const AgentConnector&) = delete;
   AgentConnector& operator=(const AgentConnector&) = delete;
 
@@ -102,6 +106,9 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   // One attempt: true once registered and attached (status 2), else false with the failure logged
   // (a stop ends it without a line).
   bool ConnectOnce();
+  // Whether the attached socket, connected to address, reaches the agent the check names (always,
+  // when the check is off). Writes the verdict when it differs from the last one. Worker only.
+  bool AdmitAgent(const std::wstring& address);
   // Attaches a new socket and connects it to agent (network byte order), waiting for the outcome
   // together with StopEvent. kFailed leaves the cause as the last error and the socket, if any,
   // attached.
@@ -139,7 +146,10 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   SendQueue send_queue_;
   ConnLog* log_;
   const ConnectorTiming timing_;
-  bool stopped_ = false;  // Guarded by lock_: StopConn ran; nothing starts or queues again.
+  bool stopped_ = false;    // Guarded by lock_: StopConn ran; nothing starts or queues again.
+  AgentCheck agent_check_;  // Judged by the worker only.
+  // Worker only: the last verdict written, so that a squatter refused every 5 s gives one line.
+  std::wstring last_verdict_;
   // Worker only: an attempt waits for its connect event; the outcome once it came.
   bool connecting_ = false;
   bool connect_done_ = false;

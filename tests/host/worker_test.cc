@@ -2,6 +2,12 @@
 // retry delay and the agent's port given by injection.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#endif
+
 #include <chrono>
 #include <future>
 #include <string>
@@ -10,6 +16,8 @@
 
 #include "host/agent_connector.h"
 #include "host/file_bytes.h"
+#include "host/stand_in_peers.h"
+#include "log/process_info.h"
 #include "net/native_socket.h"
 #include "net/socket_service.h"
 #include "orvel/frame.h"
@@ -48,6 +56,13 @@ class FakeAgent {
   }
 
   uint16_t port() const { return port_; }
+  // The connector's port on the accepted connection; 0 when none is accepted.
+  uint16_t ConnectorPort() const {
+    sockaddr_in address = {};
+    SockLength length = sizeof address;
+    if (::getpeername(client_, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+    return ::ntohs(address.sin_port);
+  }
 
   // Waits up to timeout for the connector to connect; drops an earlier connection first.
   bool Accept(milliseconds timeout) {
@@ -143,9 +158,9 @@ class WorkerTest : public ::testing::Test {
   static void SetUpTestSuite() { StartupSockets(kSocketVersion20); }
   static void TearDownTestSuite() { CleanupSockets(); }
 
-  explicit WorkerTest(uint32_t retry_delay_ms = 50)
+  explicit WorkerTest(uint32_t retry_delay_ms = 50, AgentCheck check = AgentCheck())
       : log_(&FixedTime, L"c:\\no such directory\\none.ini"),
-        connector_(&log_, ConnectorTiming{retry_delay_ms, agent_.port()}) {
+        connector_(&log_, ConnectorTiming{retry_delay_ms, agent_.port()}, std::move(check)) {
     testing::RemoveFile(log_.path());
     host_.connector = &connector_;
     const wchar_t* const argv[] = {L"srv", L"-GSID:12", L"-HAPORT:1", L"-HAIP:127.0.0.1", L"x"};
@@ -350,6 +365,174 @@ TEST_F(SlowRetryTest, StopDuringTheWaitEndsWithoutAnAttempt) {
   EXPECT_FALSE(agent_.Accept(milliseconds(200)));
   EXPECT_EQ(StatusConnecting, connector_.GetStatus());
 }
+
+// Counts occurrences of text in log.
+size_t Occurrences(const std::string& log, const std::string& text) {
+  size_t count = 0;
+  for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
+  return count;
+}
+
+// Constructed before the worker test's connector, which borrows the stand-in.
+struct StandInHolder {
+  testing::StandInPeers peers_;
+};
+
+// The operator named user 1001 as the agent; the stand-in says who the far end is.
+class AgentCheckWorkerTest : protected StandInHolder, public WorkerTest {
+ protected:
+  AgentCheckWorkerTest() : WorkerTest(50, AgentCheck(testing::Keys(L"1001"), L"", &peers_)) {}
+
+  static PeerIdentity User(const wchar_t* user) {
+    PeerIdentity identity;
+    identity.user = user;
+    return identity;
+  }
+};
+
+TEST_F(AgentCheckWorkerTest, ARefusedAgentSeesConnectionsButNotOneByteUntilTheRealOneIsBack) {
+  peers_.SetAnswer(User(L"0"));
+  ASSERT_EQ(kRunStarted, connector_.RunConn(&host_));
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    ASSERT_TRUE(agent_.Accept(seconds(10)));
+    EXPECT_EQ("closed", agent_.NextFrame());
+    EXPECT_EQ(StatusConnecting, connector_.GetStatus());
+  }
+  EXPECT_EQ(kWarningNotConnected, connector_.SendWarningMsg(1, "to nobody", "", 0, 0));
+  const std::string refusal = "Agent refused at 127.0.0.1:" + std::to_string(agent_.port()) +
+                              ": found user 0; expected user 1001; closed before sending, next "
+                              "attempt in 50 ms";
+  EXPECT_EQ(1u, Occurrences(testing::FileBytes(log_.path()), refusal))
+      << "the same finding is written once: " << testing::FileBytes(log_.path());
+
+  peers_.SetAnswer(User(L"1001"));
+  // An attempt judged before the answer changed may still arrive, refused.
+  std::string frame;
+  for (int attempt = 0; attempt < 5 && frame != RegisterText(12); ++attempt) {
+    ASSERT_TRUE(agent_.Accept(seconds(10)));
+    frame = agent_.NextFrame();
+  }
+  ASSERT_EQ(RegisterText(12), frame);
+  ASSERT_TRUE(WaitForStatus(StatusConnected));
+  EXPECT_NE(std::string::npos, testing::FileBytes(log_.path())
+                                   .find("Agent check passed at 127.0.0.1:" +
+                                         std::to_string(agent_.port()) + ": user 1001"));
+}
+
+// Off, the check asks the system nothing at all.
+class AgentCheckOffWorkerTest : protected StandInHolder, public WorkerTest {
+ protected:
+  AgentCheckOffWorkerTest() : WorkerTest(50, AgentCheck(testing::Keys(L""), L"", &peers_)) {}
+};
+
+TEST_F(AgentCheckOffWorkerTest, RegistersWithoutAskingTheSystem) {
+  StartAndRegister();
+  EXPECT_EQ(0, peers_.lookups.load());
+  EXPECT_EQ(0, peers_.user_resolutions.load());
+}
+
+// The agent played by this process, as the operating system sees it: the far end's executable is
+// this test program's, and (POSIX) its user is ours.
+AgentKeys ThisProcess() {
+#ifdef _WIN32
+  return testing::Keys(L"", ExecutablePath().c_str());
+#else
+  const std::wstring uid = std::to_wstring(::getuid());
+  return testing::Keys(uid.c_str(), ExecutablePath().c_str());
+#endif
+}
+
+AgentKeys AnotherProcess() {
+  const std::wstring other = ExecutablePath() + L".other";
+#ifdef _WIN32
+  return testing::Keys(L"", other.c_str());
+#else
+  return testing::Keys(L"12345", other.c_str());
+#endif
+}
+
+class SystemCheckedWorkerTest : public WorkerTest {
+ protected:
+  SystemCheckedWorkerTest() : WorkerTest(50, AgentCheck(ThisProcess(), L"", &SystemPeers())) {}
+};
+
+TEST_F(SystemCheckedWorkerTest, TheSystemNamesThisProcessAsTheAgentAndItRegisters) {
+  StartAndRegister();
+  EXPECT_NE(std::string::npos,
+            testing::FileBytes(log_.path()).find("Agent check passed at 127.0.0.1:"));
+}
+
+class SystemRefusingWorkerTest : public WorkerTest {
+ protected:
+  SystemRefusingWorkerTest() : WorkerTest(50, AgentCheck(AnotherProcess(), L"", &SystemPeers())) {}
+};
+
+TEST_F(SystemRefusingWorkerTest, AnotherUserOrExecutableIsRefused) {
+  ASSERT_EQ(kRunStarted, connector_.RunConn(&host_));
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    ASSERT_TRUE(agent_.Accept(seconds(10)));
+    EXPECT_EQ("closed", agent_.NextFrame());
+    EXPECT_EQ(StatusConnecting, connector_.GetStatus());
+  }
+  const std::string log = testing::FileBytes(log_.path());
+  EXPECT_EQ(1u, Occurrences(log, "Agent refused at 127.0.0.1:")) << log;
+  EXPECT_NE(std::string::npos, log.find(".other")) << log;
+}
+
+#ifndef _WIN32
+// The links of every descriptor process holds ("socket:[123]", "/path", ...).
+std::vector<std::string> DescriptorLinks(const std::string& process) {
+  std::vector<std::string> links;
+  const std::string folder = "/proc/" + process + "/fd/";
+  DIR* directory = ::opendir(folder.c_str());
+  if (directory == nullptr) return links;
+  while (const dirent* entry = ::readdir(directory)) {
+    char link[512];
+    const ssize_t n = ::readlink((folder + entry->d_name).c_str(), link, sizeof link - 1);
+    if (n > 0) links.emplace_back(link, static_cast<size_t>(n));
+  }
+  ::closedir(directory);
+  return links;
+}
+
+// The link of this process's descriptor for the local TCP port; empty when none has it.
+std::string SocketLinkOfPort(uint16_t port) {
+  for (int descriptor = 0; descriptor < 1024; ++descriptor) {
+    sockaddr_in address = {};
+    socklen_t length = sizeof address;
+    if (::getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        address.sin_family != AF_INET || ::ntohs(address.sin_port) != port) {
+      continue;
+    }
+    char link[128];
+    const std::string path = "/proc/self/fd/" + std::to_string(descriptor);
+    const ssize_t n = ::readlink(path.c_str(), link, sizeof link - 1);
+    if (n > 0) return std::string(link, static_cast<size_t>(n));
+  }
+  return std::string();
+}
+
+// A program the host starts while connected must not hold the connection open (the agent would
+// never see the host die), nor the connector's events.
+TEST_F(WorkerTest, AChildStartedWhileConnectedHoldsNothingOfTheConnector) {
+  StartAndRegister();
+  const std::string connection = SocketLinkOfPort(agent_.ConnectorPort());
+  ASSERT_FALSE(connection.empty());
+  char program[] = "/bin/sleep";
+  char seconds_argument[] = "30";
+  char* const argv[] = {program, seconds_argument, nullptr};
+  pid_t child = 0;
+  ASSERT_EQ(0, ::posix_spawn(&child, program, nullptr, nullptr, argv, environ));
+  const std::vector<std::string> links = DescriptorLinks(std::to_string(child));
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ASSERT_FALSE(links.empty());
+  for (const std::string& link : links) {
+    EXPECT_NE(connection, link);
+    EXPECT_EQ(std::string::npos, link.find("eventfd")) << link;
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace vexil
