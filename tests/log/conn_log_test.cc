@@ -221,6 +221,50 @@ TEST_F(LogFolderTest, AFolderThatCannotBeMadeMeansNoLog) {
   std::remove(blocker.c_str());
 }
 
+// Another user could read or redirect what is written into a folder they own: no log at all, and
+// one line on standard error. Made as root, handed to another user.
+TEST_F(LogFolderTest, AFolderAnotherUserOwnsMeansNoLog) {
+  if (::geteuid() != 0) GTEST_SKIP() << "giving a folder to another user needs root";
+  const std::string folder = "/tmp/vexilconn_log_foreign_" + std::to_string(::getpid());
+  ASSERT_EQ(0, ::mkdir(folder.c_str(), 0755));
+  ASSERT_EQ(0, ::chown(folder.c_str(), 12345, 12345));
+  ::setenv("VEXILCONN_LOG_DIR", folder.c_str(), 1);
+  ::testing::internal::CaptureStderr();
+  const std::wstring path = ConnLog(&FixedTime, L"/nonexistent/profile.ini").path();
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(L"", path);
+  EXPECT_EQ("VexilConn: no log: the log folder " + folder +
+                " is owned by uid 12345, neither root nor this process's user\n",
+            said);
+  ::rmdir(folder.c_str());
+}
+
+// The folder and the file are made for the host's user and group only, and a link planted at the
+// file's name is not followed: the line is dropped and the link's target stays as it was.
+TEST_F(LogFolderTest, FilesAreNotSharedAndLinksAreNotFollowed) {
+  const std::string folder = "/tmp/vexilconn_log_modes_" + std::to_string(::getpid());
+  ::setenv("VEXILCONN_LOG_DIR", (folder + "/logs").c_str(), 1);
+  const mode_t saved_mask = ::umask(0);
+  ConnLog log(&FixedTime, L"/nonexistent/profile.ini");
+  log.Write(1, L"private");
+  ::umask(saved_mask);
+  const std::string path = testing::NarrowPath(log.path());
+  struct stat status;
+  ASSERT_EQ(0, ::stat((folder + "/logs").c_str(), &status));
+  EXPECT_EQ(0750u, status.st_mode & 07777);
+  ASSERT_EQ(0, ::stat(path.c_str(), &status));
+  EXPECT_EQ(0640u, status.st_mode & 07777);
+
+  const std::string target = folder + "/elsewhere";
+  std::remove(path.c_str());
+  ASSERT_EQ(0, ::symlink(target.c_str(), path.c_str()));
+  log.Write(1, L"redirected?");
+  EXPECT_NE(0, ::access(target.c_str(), F_OK)) << "the link was followed";
+  std::remove(path.c_str());
+  ::rmdir((folder + "/logs").c_str());
+  ::rmdir(folder.c_str());
+}
+
 TEST_F(ConnLogTest, PosixProfileIsReadAsWindowsReadsOne) {
   WriteProfile("; comment\n[other]\nERRLEVEL=9\n [ log ] \n  errlevel =  5 \nERRLEVEL=7\n");
   EXPECT_EQ(5, ConnLog(&FixedTime, profile_.c_str()).level())
