@@ -68,20 +68,20 @@ struct TcpRowQuery {
 
 enum class RowResult { kFound, kNoRow, kTableFailed };
 
-// Reads the IPv4 TCP table with owning process ids and finds the connection's row. The table can
-// grow between the size query and the read, so the read is retried a few times with room to
-// spare.
+// Reads the IPv4 TCP table with owning process ids and finds the connection's row. A first
+// buffer with room for a typical table saves the size query (each read walks the whole table);
+// the table can grow between reads, so a refused read is retried a few times with room to spare.
 RowResult FindTcpRowOwner(const TcpRowQuery& query, DWORD* owner, DWORD* error) {
   constexpr int kMostReads = 4;
-  constexpr DWORD kSpareRows = 16;
+  constexpr DWORD kSpareRows = 64;
   SystemRecord table;
-  DWORD size = 0;
+  DWORD size = sizeof(MIB_TCPTABLE_OWNER_PID) + 4 * kSpareRows * sizeof(MIB_TCPROW_OWNER_PID);
   DWORD result = ERROR_INSUFFICIENT_BUFFER;
   for (int read = 0; read < kMostReads && result == ERROR_INSUFFICIENT_BUFFER; ++read) {
     table.Resize(size);
     size = table.size();
-    result = ::GetExtendedTcpTable(size == 0 ? nullptr : table.As<void>(), &size, FALSE, AF_INET,
-                                   TCP_TABLE_OWNER_PID_ALL, 0);
+    result =
+        ::GetExtendedTcpTable(table.As<void>(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
     if (result == ERROR_INSUFFICIENT_BUFFER) size += kSpareRows * sizeof(MIB_TCPROW_OWNER_PID);
   }
   if (result != NO_ERROR) {
