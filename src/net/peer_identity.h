@@ -32,7 +32,8 @@ struct PeerIdentity {
   std::wstring executable;
   // The far end's process, when found (0: unknown).
   uint32_t process_id = 0;
-  // Windows, when query.service was given: whether the far end's process is that service's.
+  // Windows, when query.service was given: whether the far end's process is that service's (when
+  // not, unknown_why says why: no such service, not running, another process).
   bool is_service = false;
   // One clause per thing asked and not found, "; " between them, for the log.
   std::wstring unknown_why;

@@ -283,6 +283,26 @@ TEST(PickLocalAddress, PrefersTheFirstAddressOutsideTen) {
 }
 
 #ifdef _WIN32
+bool Inheritable(SOCKET handle) {
+  DWORD flags = 0;
+  EXPECT_TRUE(::GetHandleInformation(reinterpret_cast<HANDLE>(handle), &flags)) << ::GetLastError();
+  return (flags & HANDLE_FLAG_INHERIT) != 0;
+}
+
+// A process the host starts with handle inheritance on must not hold our connection open.
+TEST(Socket, HandlesAreNotInheritable) {
+  Socket bound;
+  ASSERT_EQ(1, bound.Create(0, SOCK_STREAM, std::string("127.0.0.14")));
+  EXPECT_FALSE(Inheritable(bound.handle()));
+  Socket opened;
+  ASSERT_EQ(1, opened.OpenSocket(SOCK_DGRAM, 0, AF_INET));
+  EXPECT_FALSE(Inheritable(opened.handle()));
+  Socket client;
+  Socket peer;
+  ASSERT_TRUE(testing::ConnectPair("127.0.0.14", client, peer));
+  EXPECT_FALSE(Inheritable(client.handle()));
+}
+
 // POSIX has no socket service to start: its start-up always succeeds.
 TEST(StartupSockets, FailsAndUndoesAGrantOtherThanTheRequestedVersion) {
   EXPECT_EQ(1, StartupSockets(kSocketVersion20));
