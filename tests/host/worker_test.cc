@@ -457,6 +457,10 @@ class SystemCheckedWorkerTest : public WorkerTest {
 };
 
 TEST_F(SystemCheckedWorkerTest, TheSystemNamesThisProcessAsTheAgentAndItRegisters) {
+  if (testing::RunningUnderWine()) {
+    GTEST_SKIP() << "Wine's TCP table names no owning process for any connection: the agent "
+                    "check refuses every agent there (AnotherUserOrExecutableIsRefused still runs)";
+  }
   StartAndRegister();
   EXPECT_NE(std::string::npos,
             testing::FileBytes(log_.path()).find("Agent check passed at 127.0.0.1:"));

@@ -94,13 +94,5 @@ void SetAbortiveClose(Socket& socket) {
   EXPECT_EQ(1, socket.SetOption(SO_LINGER, &option, sizeof(option)));
 }
 
-bool RunningUnderWine() {
-#ifdef _WIN32
-  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-  return false;
-#endif
-}
 
 }  // namespace vexil::testing

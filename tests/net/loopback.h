@@ -7,6 +7,7 @@
 #include <string>
 
 #include "net/socket.h"
+#include "support/test_platform.h"  // RunningUnderWine
 
 namespace vexil::testing {
 
@@ -47,8 +48,6 @@ bool ReceiveBytes(Socket& on, unsigned count);
 // Resets the connection when closed: a close with SO_LINGER 0 sends RST instead of FIN.
 void SetAbortiveClose(Socket& socket);
 
-// True when the program runs under Wine, whose sockets differ from Windows in a few reports.
-bool RunningUnderWine();
 
 }  // namespace vexil::testing
 

@@ -72,6 +72,12 @@ inline void RestoreStdout(int saved) {
 }
 
 inline uint32_t TestProcessId() { return ::GetCurrentProcessId(); }
+// True when the program runs under Wine, whose sockets and tables differ from Windows' in a few
+// reports.
+inline bool RunningUnderWine() {
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 inline LocalMinute LocalMinuteNow() {
   SYSTEMTIME now;
   ::GetLocalTime(&now);
@@ -163,6 +169,7 @@ inline void RestoreStdout(int saved) {
 }
 
 inline uint32_t TestProcessId() { return static_cast<uint32_t>(::getpid()); }
+inline bool RunningUnderWine() { return false; }
 inline LocalMinute LocalMinuteNow() {
   const time_t now = std::time(nullptr);
   tm local;
