@@ -149,7 +149,7 @@ AgentVerdict AgentCheck::Judge(SOCKET handle) {
     return verdict;
   }
   verdict.finding = L"found " + described + L"; expected " + DescribeExpected();
-  if (!found.unknown_why.empty()) verdict.finding += L"; " + found.unknown_why;
+  verdict.unknown_why = found.unknown_why;
   return verdict;
 }
 

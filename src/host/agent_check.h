@@ -41,8 +41,11 @@ PeerSystem& SystemPeers();
 struct AgentVerdict {
   bool admitted = false;
   // Admitted: what was found ("user 1000, executable /usr/bin/ha-agent"). Refused: what was
-  // found, what was expected and why anything is unknown.
+  // found and what was expected.
   std::wstring finding;
+  // Why anything asked is unknown, as the system said it; it may name the connection's own port,
+  // so a refusal is the same finding whatever this says.
+  std::wstring unknown_why;
 };
 
 // Built at load; judged on the connector's worker only (not thread-safe). Borrows system.

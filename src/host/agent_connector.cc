@@ -362,16 +362,16 @@ bool AgentConnector::AdmitAgent(const std::wstring& address) {
   if (socket == nullptr) return false;
   const AgentVerdict verdict = agent_check_.Judge(socket->handle());
   const std::wstring at = address + L":" + std::to_wstring(timing_.agent_port);
-  std::wstring line;
+  // The same finding is written once, however often a squatter is met.
+  std::wstring finding = (verdict.admitted ? L"passed: " : L"refused: ") + verdict.finding;
+  if (finding == last_verdict_) return verdict.admitted;
+  last_verdict_ = std::move(finding);
   if (verdict.admitted) {
-    line = L"Agent check passed at " + at + L": " + verdict.finding;
+    Tell(L"Agent check passed at " + at + L": " + verdict.finding);
   } else {
-    line = L"Agent refused at " + at + L": " + verdict.finding +
-           L"; closed before sending, next attempt in " + RetryDelayText(timing_.retry_delay_ms);
-  }
-  if (line != last_verdict_) {
-    Tell(line);
-    last_verdict_ = line;
+    const std::wstring why = verdict.unknown_why.empty() ? L"" : L"; " + verdict.unknown_why;
+    Tell(L"Agent refused at " + at + L": " + verdict.finding + why +
+         L"; closed before sending, next attempt in " + RetryDelayText(timing_.retry_delay_ms));
   }
   return verdict.admitted;
 }

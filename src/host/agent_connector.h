@@ -148,7 +148,7 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   const ConnectorTiming timing_;
   bool stopped_ = false;    // Guarded by lock_: StopConn ran; nothing starts or queues again.
   AgentCheck agent_check_;  // Judged by the worker only.
-  // Worker only: the last verdict written, so that a squatter refused every 5 s gives one line.
+  // Worker only: the last finding written, so that a squatter refused every 5 s gives one line.
   std::wstring last_verdict_;
   // Worker only: an attempt waits for its connect event; the outcome once it came.
   bool connecting_ = false;

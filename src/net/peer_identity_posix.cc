@@ -5,6 +5,7 @@
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
+#include <netinet/tcp.h>
 #include <pwd.h>
 #include <sys/time.h>
 
@@ -187,7 +188,9 @@ bool MappedUser(uint32_t uid, std::string* why) {
 
 }  // namespace
 
-SocketSearch FindSocketByNetlink(const TcpEnds& ends, SocketRecord* record, std::string* failure) {
+SocketSearch FindSocketByNetlink(const TcpEnds& ends, SocketRecord* record, std::string* failure,
+                                 SocketRole role) {
+  const bool listener = role == SocketRole::kListener;
   const FileDescriptor channel(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
   if (!channel.valid()) {
     *failure = "netlink refused: " + ErrorText(errno);
@@ -215,8 +218,10 @@ SocketSearch FindSocketByNetlink(const TcpEnds& ends, SocketRecord* record, std:
   request.body.idiag_states = ~0u;
   request.body.id.idiag_src[0] = ends.local_address;
   request.body.id.idiag_sport = htons(ends.local_port);
-  request.body.id.idiag_dst[0] = ends.remote_address;
-  request.body.id.idiag_dport = htons(ends.remote_port);
+  // A listener is found by its own address and port alone: the lookup of a pair that no
+  // connection has falls back to the listener there.
+  request.body.id.idiag_dst[0] = listener ? 0 : ends.remote_address;
+  request.body.id.idiag_dport = listener ? 0 : htons(ends.remote_port);
   request.body.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
   request.body.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
 
@@ -264,12 +269,21 @@ SocketSearch FindSocketByNetlink(const TcpEnds& ends, SocketRecord* record, std:
     const auto* found = static_cast<const inet_diag_msg*>(NLMSG_DATA(message));
     // An exact lookup that misses the connection can still return the listener on the same
     // local port: only a socket with both ends as asked is the agent's.
-    if (found->idiag_family != AF_INET || found->id.idiag_src[0] != ends.local_address ||
-        ntohs(found->id.idiag_sport) != ends.local_port ||
-        found->id.idiag_dst[0] != ends.remote_address ||
-        ntohs(found->id.idiag_dport) != ends.remote_port) {
+    const bool matches =
+        found->idiag_family == AF_INET && ntohs(found->id.idiag_sport) == ends.local_port &&
+        (listener
+             ? found->idiag_state == TCP_LISTEN && (found->id.idiag_src[0] == ends.local_address ||
+                                                    found->id.idiag_src[0] == INADDR_ANY)
+             : found->id.idiag_src[0] == ends.local_address &&
+                   found->id.idiag_dst[0] == ends.remote_address &&
+                   ntohs(found->id.idiag_dport) == ends.remote_port);
+    if (!matches) {
       *failure = "no socket owns " + EndsText(ends) + " (netlink)";
       return SocketSearch::kAbsent;
+    }
+    // Accepted by nobody yet: it has no inode of its own until the listener's owner accepts it.
+    if (found->idiag_inode == 0 && !listener && found->idiag_state == TCP_ESTABLISHED) {
+      return SocketSearch::kQueued;
     }
     // Closing and time-wait sockets report inode 0 and uid 0: owned by no process, and their
     // uid must never pass for root's.
@@ -286,11 +300,14 @@ SocketSearch FindSocketByNetlink(const TcpEnds& ends, SocketRecord* record, std:
 }
 
 SocketSearch FindSocketInTable(const char* path, const TcpEnds& ends, SocketRecord* record,
-                               std::string* failure) {
+                               std::string* failure, SocketRole role) {
+  const bool listener = role == SocketRole::kListener;
+  // The table's states, in hex as the kernel prints them.
+  constexpr uint32_t kEstablished = 0x01, kListen = 0x0A;
   std::string table;
   if (!ReadWholeFile(path, &table, failure)) return SocketSearch::kUnavailable;
   // sl local_address rem_address st tx:rx tr:when retrnsmt uid timeout inode ...
-  constexpr size_t kLocal = 1, kRemote = 2, kUid = 7, kInode = 9;
+  constexpr size_t kLocal = 1, kRemote = 2, kState = 3, kUid = 7, kInode = 9;
   size_t at = 0;
   while (at < table.size()) {
     size_t end = table.find('\n', at);
@@ -299,18 +316,25 @@ SocketSearch FindSocketInTable(const char* path, const TcpEnds& ends, SocketReco
     at = end + 1;
     if (fields.size() <= kInode) continue;
     TcpEnds row;
+    uint32_t state = 0;
     uint64_t uid = 0, inode = 0;
     if (!ParseTableEnd(fields[kLocal], &row.local_address, &row.local_port) ||
         !ParseTableEnd(fields[kRemote], &row.remote_address, &row.remote_port) ||
+        fields[kState].size() != 2 || !ParseHex(fields[kState].data(), 2, &state) ||
         !ParseDecimal(fields[kUid], UINT32_MAX, &uid) ||
         !ParseDecimal(fields[kInode], UINT64_MAX, &inode)) {
       continue;  // the heading, or a row this parser does not understand
     }
-    if (row.local_address != ends.local_address || row.local_port != ends.local_port ||
-        row.remote_address != ends.remote_address || row.remote_port != ends.remote_port) {
-      continue;
-    }
-    // As over netlink: a time-wait row's uid 0 and inode 0 are no owner.
+    const bool matches = row.local_port == ends.local_port &&
+                         (listener ? state == kListen && (row.local_address == ends.local_address ||
+                                                          row.local_address == INADDR_ANY)
+                                   : row.local_address == ends.local_address &&
+                                         row.remote_address == ends.remote_address &&
+                                         row.remote_port == ends.remote_port);
+    if (!matches) continue;
+    // As over netlink: established without an inode waits to be accepted; a time-wait row's
+    // uid 0 and inode 0 are no owner.
+    if (inode == 0 && !listener && state == kEstablished) return SocketSearch::kQueued;
     if (inode == 0) continue;
     record->uid = static_cast<uint32_t>(uid);
     record->inode = inode;
@@ -387,6 +411,18 @@ void LookUpPeerFrom(const PeerLookupSources& sources, SOCKET handle, const PeerQ
   // Netlink refused, or it could not tell a missing socket from missing TCP diagnostics.
   if (search == SocketSearch::kUnavailable) {
     search = FindSocketInTable(sources.tcp_table, agent, &record, &failure);
+  }
+  // Not accepted yet (the agent has not come round to it): the listener it waits in names the
+  // process that will take it. Every listener sharing a port must have the same owner.
+  if (search == SocketSearch::kQueued) {
+    search = SocketSearch::kUnavailable;
+    if (sources.netlink) {
+      search = FindSocketByNetlink(agent, &record, &failure, SocketRole::kListener);
+    }
+    if (search == SocketSearch::kUnavailable) {
+      search =
+          FindSocketInTable(sources.tcp_table, agent, &record, &failure, SocketRole::kListener);
+    }
   }
   if (search != SocketSearch::kFound) {
     why.push_back(failure);

@@ -28,20 +28,28 @@ struct SocketRecord {
 };
 
 enum class SocketSearch {
-  kFound,        // *record holds a socket that has exactly the ends asked and a process's inode
-  kAbsent,       // the source answered: no socket with those ends is held by a process
+  kFound,   // *record holds a socket that has exactly the ends asked and a process's inode
+  kAbsent,  // the source answered: no socket with those ends is held by a process
+  // The connection is established but still waits in its listener's queue to be accepted: no
+  // process holds it yet, and the listener's owner is the one who will.
+  kQueued,
   kUnavailable,  // the source could not answer (refused, unreadable, not understood)
 };
+
+// With kListener, ends name a listening socket: its address and port (the far end's are ignored),
+// and one listening on every address matches too.
+enum class SocketRole { kConnection, kListener };
 
 // Asks socket diagnostics over netlink for the socket with exactly these ends (a lookup by the
 // pair, no dump). A kernel without TCP diagnostics answers as for a missing socket, so a missing
 // socket is kUnavailable here and the caller must confirm it elsewhere. *failure says why
 // when not kFound.
-SocketSearch FindSocketByNetlink(const TcpEnds& ends, SocketRecord* record, std::string* failure);
+SocketSearch FindSocketByNetlink(const TcpEnds& ends, SocketRecord* record, std::string* failure,
+                                 SocketRole role = SocketRole::kConnection);
 
 // Looks for the socket with exactly these ends in a table in the format of /proc/net/tcp at path.
 SocketSearch FindSocketInTable(const char* path, const TcpEnds& ends, SocketRecord* record,
-                               std::string* failure);
+                               std::string* failure, SocketRole role = SocketRole::kConnection);
 
 // Finds a process holding the socket with this inode among proc_root's numeric entries (the
 // first by the directory's order when several do), with the path its exe link names. False

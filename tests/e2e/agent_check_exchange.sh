@@ -59,12 +59,22 @@ exchange() {
 
 fail() { echo "FAIL: $*"; exit 1; }
 
-exchange admitted "$agent_path" "expect Register 20000 gsid=7" "check 3" \
-  "expect CheckReply 5000 value=3" "quit"
-grep -q "<- Register" "$work/admitted.agent" || fail "the named agent was not registered with"
-grep -q "<- CheckReply" "$work/admitted.agent" || fail "the named agent was not answered"
-grep -q "Agent check passed at $address:8990" "$work/admitted.host" ||
-  fail "the host did not say the check passed"
+if [ ${#wine_run[@]} -gt 0 ]; then
+  # Wine's TCP table names no owning process for any connection: there even the named agent is
+  # unknown, and refused.
+  exchange unknown "$agent_path" "wait 8000" "quit"
+  grep -q "<- " "$work/unknown.agent" && fail "an agent of unknown owner received a message"
+  grep -q "Agent refused at $address:8990: found executable unknown; expected executable" \
+    "$work/unknown.host" || fail "the host did not say the owner is unknown"
+  echo "NOTE: under Wine the named agent is refused as unknown; Windows itself names the owner"
+else
+  exchange admitted "$agent_path" "expect Register 20000 gsid=7" "check 3" \
+    "expect CheckReply 5000 value=3" "quit"
+  grep -q "<- Register" "$work/admitted.agent" || fail "the named agent was not registered with"
+  grep -q "<- CheckReply" "$work/admitted.agent" || fail "the named agent was not answered"
+  grep -q "Agent check passed at $address:8990" "$work/admitted.host" ||
+    fail "the host did not say the check passed"
+fi
 
 exchange refused "${agent_path}.other" "wait 8000" "quit"
 grep -q "<- " "$work/refused.agent" && fail "a refused agent received a message"

@@ -72,9 +72,8 @@ TEST(AgentCheckTest, AnUnknownOwnerIsRefusedWithItsReason) {
   AgentCheck check(Keys(L"0"), L"", &peers);
   const AgentVerdict verdict = check.Judge(kAnySocket);
   EXPECT_FALSE(verdict.admitted);
-  EXPECT_EQ(
-      L"found user unknown; expected user 0; the agent's uid is not mapped in this user namespace",
-      verdict.finding);
+  EXPECT_EQ(L"found user unknown; expected user 0", verdict.finding);
+  EXPECT_EQ(L"the agent's uid is not mapped in this user namespace", verdict.unknown_why);
   EXPECT_FALSE(peers.last_query.executable) << "only what a key needs is asked";
 
   AgentCheck by_exe(Keys(L"", L"/opt/a"), L"", &peers);

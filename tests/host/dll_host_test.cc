@@ -269,7 +269,9 @@ TEST_F(DllHostTest, MistakesAndFallbacksAreExplainedInTheLog) {
        {"HAPORT 8000 is not used: the HA agent is always reached on port 8990",
         "HAIP \"10.0.1\" is shorter than 8 characters: the HA agent is reached at 127.0.0.1 "
         "instead"}},
-      {{L"srv", L"-GSID:5", L"-HAPORT:8990", L"-HAIP:10.0.0.1", L"x"}, {}},
+      {{L"srv", L"-GSID:5", L"-HAPORT:8990", L"-HAIP:10.0.0.1", L"x"},
+       {"HAIP found in command-line element 3 \"-HAIP:10.0.0.1\": the HA agent is reached at "
+        "10.0.0.1"}},
       {{L"srv", L"-GSID:5", L"-map:C:\\maps\\NOUSEVEXIL_arena", L"-HAIP:10.0.0.1", L"x"},
        {"_NOUSEVEXIL_ ACTIVATED",
         "NOUSEVEXIL found in command-line element 2 \"-map:C:\\maps\\NOUSEVEXIL_arena\": the "

@@ -156,9 +156,10 @@ TEST(StartupMessages, TheAgentAddressNamesTheElementItCameFrom) {
   const Args args{L"srv", L"-GSID:1", L"-HAPORT:8990", L"-map:arena", L"-HAIP:127.0.0.66"};
   ConnSettings settings;
   ASSERT_EQ(StartupOutcome::kAccepted, ReadStartupOptions(args.argc(), args.argv(), &settings));
-  EXPECT_EQ(L"HAIP found in command-line element 4 \"-HAIP:127.0.0.66\": the HA agent is "
-            L"reached at 127.0.0.66",
-            DescribeAgentSource(args.argc(), args.argv(), settings));
+  EXPECT_EQ(
+      L"HAIP found in command-line element 4 \"-HAIP:127.0.0.66\": the HA agent is "
+      L"reached at 127.0.0.66",
+      DescribeAgentSource(args.argc(), args.argv(), settings));
   // A value too short to be used: the substitution line says where the agent is reached.
   const Args short_value{L"srv", L"-GSID:1", L"-HAPORT:8990", L"-HAIP:1.2", L"x"};
   ASSERT_EQ(StartupOutcome::kAccepted,

@@ -94,5 +94,4 @@ void SetAbortiveClose(Socket& socket) {
   EXPECT_EQ(1, socket.SetOption(SO_LINGER, &option, sizeof(option)));
 }
 
-
 }  // namespace vexil::testing

@@ -48,7 +48,6 @@ bool ReceiveBytes(Socket& on, unsigned count);
 // Resets the connection when closed: a close with SO_LINGER 0 sends RST instead of FIN.
 void SetAbortiveClose(Socket& socket);
 
-
 }  // namespace vexil::testing
 
 #endif  // VEXIL_TESTS_NET_LOOPBACK_H_

@@ -151,6 +151,30 @@ TEST_F(PeerLookupTest, WithoutNetlinkTheTableGivesTheSameIdentity) {
   EXPECT_NE(std::wstring::npos, unknown.unknown_why.find(L"/nonexistent/tcp"));
 }
 
+// The agent has not accepted the connection yet (it is busy, or slow to start): the connection
+// has no inode of its own, and the listener it waits in names the process that will take it.
+TEST(PeerLookupQueued, AConnectionNotYetAcceptedIsItsListenersOwners) {
+  Socket listener;
+  ASSERT_EQ(1, listener.Create(0, SOCK_STREAM, std::string(kAddress)));
+  ASSERT_EQ(1, listener.Listen(4));
+  std::string address;
+  uint16_t port = 0;
+  ASSERT_EQ(1, listener.GetSockName(address, port));
+  Socket client;
+  ASSERT_EQ(1, client.Create(0, SOCK_STREAM, std::string()));
+  ASSERT_EQ(1, client.Connect(address, port));
+  for (const bool netlink : {true, false}) {
+    PeerLookupSources sources;
+    sources.netlink = netlink;
+    PeerIdentity identity;
+    LookUpPeerFrom(sources, client.handle(), Ask(true, true), &identity);
+    EXPECT_EQ(std::to_wstring(::getuid()), identity.user) << netlink;
+    EXPECT_EQ(OwnExecutable(), identity.executable) << netlink;
+    EXPECT_EQ(static_cast<uint32_t>(::getpid()), identity.process_id) << netlink;
+    EXPECT_EQ(L"", identity.unknown_why) << netlink;
+  }
+}
+
 // A closed far end lingers (closing, time-wait) with uid 0 and no inode: that uid is nobody's.
 TEST_F(PeerLookupTest, ClosedFarEndHasNoOwner) {
   agent_.Close();
