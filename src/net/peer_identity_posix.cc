@@ -179,6 +179,14 @@ bool ReadWholeFile(const char* path, std::string* contents, std::string* failure
   }
 }
 
+// NLMSG_OK, without comparing the signed length with the unsigned one: the length stays signed
+// because NLMSG_NEXT may take it below zero past the last message.
+bool MessageFits(const nlmsghdr* message, int remaining) {
+  return remaining >= static_cast<int>(sizeof(nlmsghdr)) &&
+         message->nlmsg_len >= sizeof(nlmsghdr) &&
+         message->nlmsg_len <= static_cast<unsigned int>(remaining);
+}
+
 // Whether the uid is a user of this namespace, else the clause saying why not.
 bool MappedUser(uint32_t uid, std::string* why) {
   if (uid != OverflowUid()) return true;
@@ -252,7 +260,7 @@ SocketSearch FindSocketByNetlink(const TcpEnds& ends, SocketRecord* record, std:
   }
   int remaining = static_cast<int>(length);
   for (const nlmsghdr* message = reinterpret_cast<const nlmsghdr*>(reply);
-       NLMSG_OK(message, remaining); message = NLMSG_NEXT(message, remaining)) {
+       MessageFits(message, remaining); message = NLMSG_NEXT(message, remaining)) {
     if (message->nlmsg_seq != kSequence) continue;
     if (message->nlmsg_type == NLMSG_ERROR) {
       if (message->nlmsg_len < NLMSG_LENGTH(sizeof(nlmsgerr))) break;
