@@ -45,6 +45,10 @@ WaitSource NetworkWaitSource(SOCKET handle, const SignalEvent& event, bool want_
 // a graceful close).
 int EnumerateNetworkEvents(SOCKET handle, const SignalEvent* event, bool want_write,
                            bool connect_pending, NetworkEventReport* report);
+// After the peer's close, makes the next wait on the socket's events end at once although the
+// system will record none: Windows sets event; POSIX has nothing to do, the descriptor at the end
+// of its input stays readable.
+void KeepNetworkEventSignalled(SignalEvent& event);
 
 }  // namespace vexil
 

@@ -94,13 +94,15 @@ int EnumerateNetworkEvents(SOCKET handle, const SignalEvent*, bool want_write, b
   }
   if (descriptor.revents & POLLIN) report->events |= kNetRead;
   if (descriptor.revents & POLLOUT) report->events |= kNetWrite;
-  // The peer's FIN (input ends) or a reset: the connection is over once the input is read, which
-  // the read event, reported first, does.
+  // The peer's FIN (input ends) or a reset. Reported after the read event, and the close reads
+  // what that one left before it ends the connection.
   if (descriptor.revents & (POLLRDHUP | POLLHUP | POLLERR)) {
     report->events |= kNetClose;
     report->errors[BitIndex(kNetClose)] = PendingSocketError(handle);
   }
   return 1;
 }
+
+void KeepNetworkEventSignalled(SignalEvent&) {}
 
 }  // namespace vexil

@@ -79,4 +79,6 @@ int EnumerateNetworkEvents(SOCKET handle, const SignalEvent* event, bool, bool,
   return 1;
 }
 
+void KeepNetworkEventSignalled(SignalEvent& event) { event.Set(); }
+
 }  // namespace vexil

@@ -16,8 +16,8 @@ bool WantsWrite(const StreamBufferedSocket* socket) {
 }
 
 // The send queue is flushed twice per writability notification: the second pass catches what the
-// system accepted while the first was being handled. The receive needs no second pass: it reads
-// until the socket is empty.
+// system accepted while the first was being handled. The receive needs no second pass: what one
+// read event leaves shows as another.
 constexpr int kSendPasses = 2;
 
 }  // namespace
@@ -62,6 +62,7 @@ void SocketHandler::HandleNetworkEvents(StreamBufferedSocket* socket) {
   }
   // The connect's outcome is its last event.
   if (report.events & kNetConnect) socket->EndConnect();
+  if (close_pending_) report.events |= kNetClose;
   for (int index = 0; index < kNetworkEventCount; ++index) {
     const int bit = 1 << index;
     if ((report.events & bit) == 0) continue;
@@ -128,7 +129,35 @@ int SocketHandler::OnConnect(StreamBufferedSocket* socket, int error) {
   return ReportIfError(socket, kNetConnect, error);
 }
 int SocketHandler::OnClose(StreamBufferedSocket* socket, int error) {
-  return ReportSocketError(socket, kNetClose, error);
+  close_pending_ = false;
+  // A reset discards what was not read yet: there is nothing left to take.
+  if (error != 0) return ReportSocketError(socket, kNetClose, error);
+  // The close may come while more is unread than one read event takes (Windows records it once,
+  // however much is left), and nothing follows it: what the peer sent before closing is read
+  // to its end now, or it is lost with the connection. After the peer's close nothing more can
+  // arrive, so the loop ends with what the system holds.
+  BufferPtr& buffer = socket->ReceiveBuffer();
+  // From here it tells whether a delivery reported an error, after which the socket may be gone.
+  error_reported_ = false;
+  for (;;) {
+    const unsigned before = buffer.Size();
+    if (!socket->OnRead(0))
+      return ReportSocketError(socket, kNetClose, static_cast<int>(LastErrorCode()));
+    const bool received = buffer.Size() > before;
+    const int result = DeliverFrames(socket);
+    if (error_reported_) return result;
+    if (!result) {
+      // The handler stopped this dispatch: the rest, and then the close, come with the next one,
+      // unless it has let go of this socket.
+      if (socket == attached_.get()) {
+        close_pending_ = true;
+        KeepNetworkEventSignalled(NetworkEvent());
+      }
+      return 0;
+    }
+    if (!received) break;
+  }
+  return ReportSocketError(socket, kNetClose, 0);
 }
 int SocketHandler::OnQos(StreamBufferedSocket* socket, int error) {
   return ReportIfError(socket, kNetQos, error);
@@ -147,7 +176,10 @@ int SocketHandler::OnSocketError(StreamBufferedSocket*, int, int) { return 0; }
 
 int SocketHandler::AttachSocket(StreamBufferedSocket* socket, long mask) {
   if (!EventSelect(SocketHandle(socket), mask)) return 0;
-  if (socket != attached_.get()) attached_.reset(socket);
+  if (socket != attached_.get()) {
+    attached_.reset(socket);
+    close_pending_ = false;
+  }
   return 1;
 }
 
@@ -157,6 +189,7 @@ StreamBufferedSocket* SocketHandler::DetachSocket() {
     return nullptr;
   }
   EventSelect(attached_->handle(), 0);
+  close_pending_ = false;
   return attached_.release();
 }
 

@@ -65,13 +65,17 @@ class SocketHandler : public EventSelector {
   virtual void HandleNetworkEvents(StreamBufferedSocket* socket);
   // Slot 2: maps one event bit to slots 3 to 12; event 0 gives 1.
   virtual int HandleEvent(StreamBufferedSocket* socket, int event, int error);
-  // Slot 3: receives until the socket is empty, then delivers every complete frame; an
-  // incomplete tail stays in the receive buffer.
+  // Slot 3: receives what is waiting, at most what one receive takes (ReceiveAvailable; more shows
+  // as another read event, so that one busy connection cannot hold the thread), then delivers
+  // every complete frame; an incomplete tail stays in the receive buffer.
   virtual int OnRead(StreamBufferedSocket* socket, int error);
   // Slot 4: sends queued buffers, twice.
   virtual int OnWrite(StreamBufferedSocket* socket, int error);
   // Slots 5 to 12: a nonzero error is reported, error 0 gives 1; OnClose always reports
-  // (kNetClose, error), error 0 meaning a graceful close.
+  // (kNetClose, error), error 0 meaning a graceful close. Before a graceful close is reported,
+  // OnClose receives until the socket is empty and delivers every complete frame; a failed
+  // receive is reported as the close's error instead. A 0 from OnAgentMessage ends the dispatch
+  // there: the rest and the close come with the next one, for which the event is kept signalled.
   virtual int OnOutOfBand(StreamBufferedSocket* socket, int error);
   virtual int OnAccept(StreamBufferedSocket* socket, int error);
   virtual int OnConnect(StreamBufferedSocket* socket, int error);
@@ -119,6 +123,8 @@ class SocketHandler : public EventSelector {
 
   std::unique_ptr<StreamBufferedSocket> attached_;  // Null when none is attached.
   bool error_reported_ = false;  // Set once OnSocketError ran in the current dispatch.
+  // A graceful close whose delivery the handler stopped; reported with the next dispatch.
+  bool close_pending_ = false;
   EnumerateSocketEventsFn enumerate_ = &EnumerateSocketEvents;
 };
 
