@@ -167,7 +167,10 @@ int VEXILCONN_CALL VexilRunConnCallbacks(const VexilHostCallbacks* callbacks);
 // sent. The worker waits for nothing that a stop does not end (a connect under way and a name
 // lookup are abandoned), so this returns promptly unless a host callback is running. Later calls
 // do nothing. Inside a host callback it only asks the worker to stop (see VexilHostCallbacks).
-// The connector cannot be started again in the same process.
+// The connector cannot be started again in the same process. Never call it from the host's
+// DllMain or from the destructor of a global or static object (in a DLL the C runtime runs those
+// under the loader lock): it waits for the worker thread to end, and a thread's end needs that
+// lock. Call it from the host's shutdown code.
 void VEXILCONN_CALL VexilStopConn(void);
 
 // Queues a warning for the HA agent. Neither text may be null. Returns VEXIL_WARNING_QUEUED, or

@@ -11,6 +11,7 @@
 #include "log/console.h"
 #include "log/process_info.h"
 #include "net/address_lookup.h"
+#include "net/socket_service.h"
 #include "orvel/frame.h"
 #include "sync/check.h"
 #include "sync/code_page.h"
@@ -30,6 +31,9 @@ const int kNoDelay = 1;
 // or losing frames quietly. A list that holds nothing takes any single frame.
 constexpr size_t kMaxUnsentBytes = 8u << 20;
 constexpr uint32_t kRegisterNsapId = 88888;
+// The network events the worker serves: the connect's outcome, input, room to write and the
+// peer's close. Any other would only wake it for nothing.
+constexpr long kServedEvents = kNetRead | kNetWrite | kNetConnect | kNetClose;
 
 // The connector whose worker runs on this thread, if any.
 thread_local const AgentConnector* t_worker_of = nullptr;
@@ -205,8 +209,8 @@ void AgentConnector::StopConn() {
   // Waited for without the lock: the worker takes it for status changes and queueing. Only this
   // call touches worker_ and the events now that stopped_ is set.
   worker_.Join();
+  // The worker closed its connection before it ended.
   ScopedLock<AgentConnector> guard(this, true);
-  DestroyAttachedSocket();
   send_queue_.Clear();
   send_event_.reset();
   stop_event_.reset();
@@ -263,17 +267,34 @@ void AgentConnector::WorkerMain(void* argument) {
   }
   AgentConnector* connector = static_cast<AgentConnector*>(argument);
   t_worker_of = connector;
+  // The socket service is this thread's from before its first socket to after its last one is
+  // closed: started here rather than when the library is loaded, where the first start-up of the
+  // process would load the service's providers under the loader lock.
+  const SocketServiceUse sockets(kSocketVersion20);
   // No C++ exception leaves the thread (it would end the host's process): one thrown while
   // connecting or serving, an allocation failure for instance, costs the connection, which is
   // logged, dropped and made again.
   for (;;) {
     try {
       if (connector->ConnectLoop()) connector->EventLoop();
-      return;
+      break;
     } catch (const std::exception& failure) {
       connector->DropAfterFailure(failure.what());
     }
   }
+  connector->CloseAtStop();
+}
+
+void AgentConnector::CloseAtStop() {
+  // What was queued before the stop leaves ahead of the end of the stream, as far as the system
+  // takes it without waiting.
+  try {
+    SendQueued();
+  } catch (const std::exception& failure) {
+    log_->Write(1, L"Worker failure: %hs, connection dropped \n", failure.what());
+  }
+  ScopedLock<AgentConnector> guard(this, true);
+  DestroyAttachedSocket();
 }
 
 void AgentConnector::DropAfterFailure(const char* what) {
@@ -384,7 +405,7 @@ AgentConnector::ConnectOutcome AgentConnector::Connect(uint32_t agent) {
     ScopedLock<AgentConnector> guard(this, true);
     // Attached before the connect: the selection makes the socket non-blocking, and the
     // outcome arrives as its connect event.
-    if (!AttachSocket(socket.get(), kAllNetworkEvents)) {
+    if (!AttachSocket(socket.get(), kServedEvents)) {
       const uint32_t error = LastErrorCode();
       log_->Write(1, L"Attaching Socket was Failed Error Code:  %u \n", error);
       PrintToConsole(L"Attaching Socket was Failed  Error Code : %u \n", error);
@@ -444,6 +465,9 @@ void AgentConnector::EventLoop() {
 void AgentConnector::DestroyAttachedSocket() {
   if (AttachedSocket() == nullptr) return;
   std::unique_ptr<StreamBufferedSocket> detached(DetachSocket());
+  // The agent reads the replies and warnings already handed to the system, then the end of the
+  // stream.
+  detached->CloseAfterSending();
 }
 
 void AgentConnector::SendQueued() {

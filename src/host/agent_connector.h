@@ -64,9 +64,9 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   // VexilRunConnCallbacks: RunConn with a host the connector owns from then on; it is destroyed
   // with the connector when a worker started, at once otherwise.
   int RunConn(std::unique_ptr<CallbackTableHost> callback);
-  // VexilStopConn: ends the worker, waits for it, closes the connection and the events. Safe to
-  // call again, without RunConn, and from inside a host callback (then it only asks the worker to
-  // stop; the worker ends once the callback returns).
+  // VexilStopConn: ends the worker (which closes the connection), waits for it, closes the events.
+  // Safe to call again, without RunConn, and from inside a host callback (then it only asks the
+  // worker to stop; the worker ends once the callback returns).
   void StopConn();
   // VexilSendWarningMsg: queues a Warning when connected. A null text raises the internal check
   // before the lock is taken and, if resumed, returns kWarningNotConnected. Never waits behind a
@@ -99,6 +99,9 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   static void WorkerMain(void* connector);
   // After an exception on the worker: logs it, drops the connection and the queue (status 1).
   void DropAfterFailure(const char* what);
+  // The worker's last act before its socket service goes: sends what is queued, then closes the
+  // connection, if any.
+  void CloseAtStop();
   // Waits, connects, registers and attaches until registered (true) or stopped (false).
   bool ConnectLoop();
   // Serves the three events until StopEvent.

@@ -1,5 +1,10 @@
-// The library's exports and its two process-wide objects.
+// The library's exports, its two process-wide objects and, on Windows, its entry point.
+#ifdef _WIN32
+#include "sync/win32.h"
+#endif
+
 #include <memory>
+#include <new>
 
 #include "agent/callback_table.h"
 #include "host/agent_connector.h"
@@ -10,34 +15,54 @@
 
 namespace {
 
-// Defined together so that their order is fixed: the log first, then the connector that writes
-// to it; destroyed in the reverse order at unload.
-vexil::ConnLog g_conn_log;
-vexil::AgentConnector g_connector(&g_conn_log);
-
-// Writes the first line of every load: the library's version, the program and its process, so
-// that two processes of one program started in the same minute, which share a log file, can be
-// told apart.
-struct LoadLine {
-  explicit LoadLine(vexil::ConnLog* log) {
-    log->Write(1, L"VexilConn %ls loaded by %ls, process %u", L"" VEXILCONN_VERSION,
-               vexil::ExecutablePath().c_str(), static_cast<unsigned>(vexil::CurrentProcessId()));
+// The library's two process-wide objects: the log first, then the connector that writes to it,
+// destroyed in the reverse order. Constructed at load, after which the first line of every load
+// is written: the library's version, the program and its process, so that two processes of one
+// program started in the same minute, which share a log file, can be told apart.
+struct LibraryObjects {
+  LibraryObjects() : connector(&log) {
+    log.Write(1, L"VexilConn %ls loaded by %ls, process %u", L"" VEXILCONN_VERSION,
+              vexil::ExecutablePath().c_str(), static_cast<unsigned>(vexil::CurrentProcessId()));
   }
+  vexil::ConnLog log;
+  vexil::AgentConnector connector;
 };
-const LoadLine g_load_line(&g_conn_log);
+
+// Constructed in place at load and never registered for destruction at exit: on Windows the C
+// runtime runs a library's registered destructors at every detach, the one of process exit
+// included, when the system has already ended the other threads wherever they were (the worker
+// perhaps inside the connector lock or a send). Destroyed only where that cannot be: see below.
+alignas(LibraryObjects) unsigned char g_storage[sizeof(LibraryObjects)];
+LibraryObjects& g_objects = *new (g_storage) LibraryObjects;
+vexil::ConnLog& g_conn_log = g_objects.log;
+vexil::AgentConnector& g_connector = g_objects.connector;
 
 #ifndef _WIN32
 // POSIX: a host that unloads the library (dlclose) or exits without VexilStopConn would leave the
-// worker running into the objects above as they are destroyed, and into unmapped code. Destroyed
-// before them, this stops the worker and waits for it to end, as VexilStopConn does. (Windows
-// ends the process's other threads before a library's destructors run at exit, and a wait there
-// would hold the loader lock.)
-struct StopAtUnload {
-  ~StopAtUnload() { g_connector.StopConn(); }
-} g_stop_at_unload;
+// worker running into the objects above as they are destroyed, and into unmapped code. This stops
+// the worker and waits for it to end, as VexilStopConn does, then destroys them.
+struct DestroyAtUnload {
+  ~DestroyAtUnload() {
+    g_connector.StopConn();
+    g_objects.~LibraryObjects();
+  }
+} g_destroy_at_unload;
 #endif
 
 }  // namespace
+
+#ifdef _WIN32
+// Does nothing at load, and nothing at process exit (reserved not null): then the system has
+// ended the library's threads wherever they were and reclaims what they held; a clean-up could
+// only trip over it. At an unload by FreeLibrary (reserved null) no thread of the library runs
+// any more (the worker and a host-name lookup each hold the library until they end), so the
+// objects go, as on POSIX. Runs under the loader lock: nothing here waits, starts the socket
+// service or loads a library.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) g_objects.~LibraryObjects();
+  return TRUE;
+}
+#endif
 
 extern "C" {
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "net/socket.h"
+#include "net/socket_service.h"
 #include "sync/begin_thread.h"
 
 namespace vexil {
@@ -39,7 +40,13 @@ unsigned __stdcall LookUp(void* raw) {
   auto* state = static_cast<AddressLookup::State*>(raw);
   sockaddr_in sockAddr = {};
   sockAddr.sin_family = AF_INET;
-  const int ok = Socket::ResolveAddress(state->host, &sockAddr, sizeof(sockAddr), 1);
+  int ok = 0;
+  {
+    // A use of the socket service of its own: an abandoned lookup outlives the worker that started
+    // it, and with it the worker's use.
+    const SocketServiceUse sockets(kSocketVersion20);
+    ok = Socket::ResolveAddress(state->host, &sockAddr, sizeof(sockAddr), 1);
+  }
   state->Finish(ok, sockAddr.sin_addr.s_addr);
   state->Release();
   return 0;

@@ -16,6 +16,8 @@ namespace vexil {
 // inheritable). INVALID_SOCKET with the cause in the last error on failure.
 SOCKET OpenNativeSocket(int family, int type, int protocol);
 int CloseNativeSocket(SOCKET handle);
+// Shuts the sending side down: the peer reads what was sent so far, then the end of the stream.
+int ShutdownNativeSend(SOCKET handle);
 // Switches the socket between blocking and non-blocking mode.
 int SetSocketBlocking(SOCKET handle, bool blocking);
 // The number of bytes waiting to be received.

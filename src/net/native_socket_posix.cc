@@ -31,6 +31,8 @@ SOCKET OpenNativeSocket(int family, int type, int protocol) {
 
 int CloseNativeSocket(SOCKET handle) { return ::close(handle) == 0 ? 1 : 0; }
 
+int ShutdownNativeSend(SOCKET handle) { return ::shutdown(handle, SHUT_WR) == 0 ? 1 : 0; }
+
 int SetSocketBlocking(SOCKET handle, bool blocking) {
   const int flags = ::fcntl(handle, F_GETFL);
   if (flags < 0) return 0;

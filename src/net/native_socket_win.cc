@@ -32,6 +32,8 @@ SOCKET OpenNativeSocket(int family, int type, int protocol) {
 
 int CloseNativeSocket(SOCKET handle) { return ::closesocket(handle) == 0 ? 1 : 0; }
 
+int ShutdownNativeSend(SOCKET handle) { return ::shutdown(handle, SD_SEND) == 0 ? 1 : 0; }
+
 int SetSocketBlocking(SOCKET handle, bool blocking) {
   u_long dwVal = blocking ? 0 : 1;
   return ::ioctlsocket(handle, FIONBIO, &dwVal) == 0 ? 1 : 0;

@@ -105,6 +105,10 @@ int SendTargetOf(const Text& address, uint16_t port, sockaddr_in* sockAddr) {
   return Socket::ResolveAddress(address, sockAddr, kSockAddrLength, 1);
 }
 
+// What a close after sending reads and drops at most, in chunks of 4 KiB: more than a peer that
+// waits for replies has in flight.
+constexpr int kDiscardRounds = 64;
+
 // Create for every text form: a bind failure closes the new socket but keeps the bind's error.
 template <typename Text>
 int CreateBound(Socket& socket, uint16_t port, int type, const Text& address) {
@@ -135,6 +139,23 @@ int Socket::Create(uint16_t port, int type, const wchar_t* address) {
 void Socket::Close() {
   if (handle_ == INVALID_SOCKET) return;
   CloseNativeSocket(Detach());
+}
+
+void Socket::CloseAfterSending() {
+  if (handle_ == INVALID_SOCKET) return;
+  // Fails on a socket that never connected or whose connection is gone: then there is nothing
+  // left to deliver, and the close follows all the same.
+  ShutdownNativeSend(handle_);
+  // Only what is already there is read, so that the receive never waits, whatever the socket's
+  // mode; bounded, so that a peer sending without pause cannot hold the close.
+  char discarded[4096];
+  unsigned pending = 0;
+  for (int round = 0; round < kDiscardRounds && PendingByteCount(handle_, &pending) && pending > 0;
+       ++round) {
+    const int size = static_cast<int>(pending < sizeof discarded ? pending : sizeof discarded);
+    if (Receive(discarded, size, 0) <= 0) break;
+  }
+  Close();
 }
 
 int Socket::Attach(SOCKET handle) {

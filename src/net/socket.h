@@ -58,6 +58,12 @@ class Socket {
   virtual int OnRoutingInterfaceChange(int error);
   virtual int OnAddressListChange(int error);
 
+  // Shuts a held handle's sending side down, discards the input already received, then closes it
+  // (Close): a connected peer reads everything sent before, then the end of the stream. A close
+  // with unread input would reset the connection instead, and a peer that had not read the last
+  // bytes yet could lose them. Never waits. Nothing when none is held.
+  void CloseAfterSending();
+
   SOCKET handle() const { return handle_; }
   int IsOpen() const { return handle_ != INVALID_SOCKET ? 1 : 0; }
 

@@ -6,12 +6,6 @@
 
 namespace vexil {
 
-SocketServiceGuard::SocketServiceGuard(uint16_t version) {
-  if (!StartupSockets(version)) FatalError(L"Fail to WinSock Startup.");
-}
-
-SocketServiceGuard::~SocketServiceGuard() { CleanupSockets(); }
-
 namespace {
 
 struct ErrorText {

@@ -1,5 +1,5 @@
-// Process-wide socket-service start-up and the free helpers of the socket layer: error texts, the
-// fatal-error box, the local address and the event-selection switch. On POSIX there is no service
+// Socket-service start-up and clean-up and the free helpers of the socket layer: error texts, the
+// local address and the event-selection switch. On POSIX there is no service
 // to start: start-up and clean-up succeed at once.
 #ifndef VEXIL_NET_SOCKET_SERVICE_H_
 #define VEXIL_NET_SOCKET_SERVICE_H_
@@ -31,19 +31,22 @@ int StartupSockets(uint16_t version);
 // WSACleanup; 1 unless it failed.
 int CleanupSockets();
 
-// Starts the socket service for its lifetime; a failed start-up ends the process through
-// FatalError.
-class SocketServiceGuard {
+// One thread's use of the socket service, from construction to destruction: WSAStartup on the
+// thread that needs sockets, before its first one, and WSACleanup after its last one is closed.
+// A failed start-up is not undone (the service's count was not raised; a clean-up would drop
+// another user's reference): the thread's socket calls then fail with WSANOTINITIALISED.
+class SocketServiceUse {
  public:
-  explicit SocketServiceGuard(uint16_t version);
-  SocketServiceGuard(const SocketServiceGuard&) = delete;
-  SocketServiceGuard& operator=(const SocketServiceGuard&) = delete;
-  ~SocketServiceGuard();
-};
+  explicit SocketServiceUse(uint16_t version) : started_(StartupSockets(version) != 0) {}
+  SocketServiceUse(const SocketServiceUse&) = delete;
+  SocketServiceUse& operator=(const SocketServiceUse&) = delete;
+  ~SocketServiceUse() {
+    if (started_) CleanupSockets();
+  }
 
-// Shows text in a message box captioned with the executable's path (POSIX: writes it to the
-// standard error), then ends the process with exit code -1. Never returns.
-[[noreturn]] void FatalError(const wchar_t* text);
+ private:
+  const bool started_;
+};
 
 // The constant text for a WinSock or layer error code; "<UNKNOWN ERROR>" for any other code.
 const wchar_t* SocketErrorText(int code);

@@ -21,6 +21,7 @@
 #include "host/file_bytes.h"
 #include "net/socket_service.h"
 #include "orvel/frame.h"
+#include "support/agreeing_host.h"
 #include "support/test_platform.h"
 #include "tools/running_agent.h"
 
@@ -406,6 +407,35 @@ TEST_F(FaultTest, AWarningAtTheFrameLimitArrivesAndOneByteMoreIsRefused) {
   EXPECT_EQ(std::string::npos, agent.Output().find("code=1 "));
   const std::string log = testing::FileBytes(log_.path());
   EXPECT_NE(std::string::npos, log.find(std::to_string(kMaxFrameLength + 1) + " bytes")) << log;
+}
+
+// A stop asked for inside a callback, while a second request waits unread: the reply to the
+// first still reaches the agent, followed by an orderly end of the stream rather than a reset
+// (which a close with unread input would send, and which could cost the agent that reply).
+TEST_F(FaultTest, TheLastReplyBeforeAStopArrivesAndTheStreamEndsInOrder) {
+  class StoppingHost final : public testing::AgreeingHost {
+   public:
+    explicit StoppingHost(AgentConnector* connector) : connector_(connector) {}
+    int OnCheckRequest(int32_t) override {
+      // The agent's second request arrives meanwhile and stays unread.
+      std::this_thread::sleep_for(milliseconds(300));
+      connector_->StopConn();
+      return 1;
+    }
+
+   private:
+    AgentConnector* connector_;
+  } host(&connector_);
+  tools::RunningAgent agent("127.0.0.53", {"expect Register 10000", "check 1", "wait 50", "check 2",
+                                           "expect CheckReply 10000 value=1", "wait 1000", "quit"});
+  ASSERT_TRUE(agent.listening());
+  Init(&connector_, L"127.0.0.53");
+  ASSERT_EQ(kRunStarted, connector_.RunConn(&host));
+  agent.Join();
+  const std::string out = agent.Output();
+  EXPECT_NE(std::string::npos, out.find("<- CheckReply value=1")) << out;
+  EXPECT_EQ(std::string::npos, out.find("<- CheckReply value=2")) << out;
+  EXPECT_NE(std::string::npos, out.find("-- connection closed by the connector")) << out;
 }
 
 // Stop returns promptly from every state the worker can be in.

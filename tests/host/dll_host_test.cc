@@ -518,6 +518,39 @@ TEST_F(DllHostTest, ConnectsRegistersAnswersAndStops) {
   EXPECT_EQ(vexil::kWarningNotConnected, library.SendWarningMsg(5, "late", "", 1, 2));
 }
 
+#ifdef _WIN32
+// Whether this process holds the socket service: WSACleanup fails with WSANOTINITIALISED when no
+// WSAStartup stands. A successful probe gives up the reference it found.
+bool SocketServiceHeld() { return ::WSACleanup() == 0 || ::WSAGetLastError() != WSANOTINITIALISED; }
+
+// The socket service is the worker's alone: a load starts none (its start-up would run under the
+// loader lock), the worker starts it before its first socket (its connects fail as refused, not
+// as WSANOTINITIALISED) and ends its use once stopped.
+TEST_F(DllHostTest, TheWorkerStartsAndEndsTheSocketService) {
+  ASSERT_FALSE(SocketServiceHeld()) << "the test program starts none of its own";
+  LogWatch watch;
+  Library library;
+  watch.Loaded();
+  ASSERT_TRUE(library.loaded());
+  EXPECT_FALSE(SocketServiceHeld()) << "the load started the socket service";
+  ASSERT_EQ(vexil::kInitOk,
+            library.InitConn({L"srv", L"-GSID:7", L"-HAPORT:8990", L"-HAIP:127.0.0.52", L"x"}));
+  AgreeingHost host;
+  ASSERT_EQ(vexil::kRunStarted, library.RunConn(&host));
+  // Nothing listens there: the first attempt, 5 s after the start, is refused.
+  std::string attempt;
+  for (int i = 0; i < 2000 && attempt.empty(); ++i) {
+    for (const std::string& message : watch.Messages()) {
+      if (message.rfind("Error code", 0) == 0) attempt = message;
+    }
+    if (attempt.empty()) SleepMilliseconds(10);
+  }
+  library.StopConn();
+  EXPECT_EQ("Error code : 10061 Connect IP: 127.0.0.52 Port:8990  ", attempt);
+  EXPECT_FALSE(SocketServiceHeld()) << "the worker left its use of the socket service standing";
+}
+#endif
+
 // Counts the library's checks and resumes after them, as a host's handler may: Windows: the
 // exception 0xE0000001; Linux: the signal SIGTRAP queued with that value.
 std::atomic<int> g_checks{0};

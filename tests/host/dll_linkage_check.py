@@ -7,7 +7,13 @@
   no @N suffix), so GetProcAddress finds them by their plain names;
 - it imports from Zoth.dll by ordinal 9 alone, no name;
 - every other DLL it or Zoth.dll imports is a Windows system DLL: no MinGW runtime
-  (libgcc_s, libstdc++, libwinpthread) may have to travel with it.
+  (libgcc_s, libstdc++, libwinpthread) may have to travel with it;
+- VexilConn.dll imports no user32.dll: nothing of it shows a window or needs the window manager;
+- VexilConn.dll imports no UCRT (ucrtbase.dll, api-ms-win-crt-*): its threads are started with
+  msvcrt's _beginthreadex and end through FreeLibraryAndExitThread, never _endthreadex. The UCRT's
+  _beginthreadex holds the module of the thread's start routine until _endthreadex, which these
+  threads never reach, so the library would never unload; the thread code must be revisited
+  before the build moves to the UCRT.
 """
 import re
 import subprocess
@@ -75,9 +81,26 @@ def problems_in(conn_dump, zoth_dump, wanted):
     if list(zoth.values()) != [[(9, None)]]:
         found.append(f"VexilConn.dll imports from Zoth.dll {zoth or 'nothing'}, expected ordinal 9 "
                      "alone")
+    reported = set()
+    for dll in conn_imports:
+        name = dll.lower()
+        reported.add(name)
+        if name == "user32.dll":
+            found.append("VexilConn.dll imports user32.dll: nothing of the library may need the "
+                         "window manager")
+        elif name == "ucrtbase.dll" or name.startswith("api-ms-win-crt-"):
+            found.append(f"VexilConn.dll imports {dll}, the UCRT: its threads end through "
+                         "FreeLibraryAndExitThread, never _endthreadex, and under the UCRT "
+                         "_beginthreadex holds the library until _endthreadex, so it would never "
+                         "unload; build against msvcrt or revisit sync/begin_thread.cc")
+        else:
+            reported.discard(name)
     for dll_file, table in (("VexilConn.dll", conn_imports), ("Zoth.dll", imports(zoth_dump))):
         for dll in table:
-            if dll.lower() not in SYSTEM_DLLS and dll.lower() != "zoth.dll":
+            name = dll.lower()
+            if dll_file == "VexilConn.dll" and name in reported:
+                continue
+            if name not in SYSTEM_DLLS and name != "zoth.dll":
                 found.append(f"{dll_file} imports {dll}, which is not a Windows system DLL")
     return found
 

@@ -48,11 +48,20 @@ class LinkageCheckTest(unittest.TestCase):
             "runtime DLL": (conn_dump(extra_dll="libgcc_s_dw2-1.dll"), ZOTH, "libgcc_s_dw2-1.dll"),
             "runtime DLL in Zoth": (conn_dump(), ZOTH.replace("KERNEL32", "libstdc++-6"),
                                     "libstdc++-6.dll"),
+            "window manager": (conn_dump(extra_dll="USER32.dll"), ZOTH, "user32.dll"),
         }
         for name, (conn, zoth, mentioned) in cases.items():
             found = dll_linkage_check.problems_in(conn, zoth, WANTED)
             self.assertEqual(len(found), 1, f"{name}: {found}")
             self.assertIn(mentioned, found[0], name)
+
+    def test_the_ucrt_is_refused_with_the_reason(self):
+        # Either form of the UCRT: the forwarders of the older toolchains, or the DLL itself.
+        for dll in ("api-ms-win-crt-runtime-l1-1-0.dll", "ucrtbase.dll"):
+            found = dll_linkage_check.problems_in(conn_dump(extra_dll=dll), ZOTH, WANTED)
+            self.assertEqual(len(found), 1, f"{dll}: {found}")
+            self.assertIn(dll, found[0])
+            self.assertIn("_endthreadex", found[0])
 
 
 if __name__ == "__main__":
