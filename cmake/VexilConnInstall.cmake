@@ -4,7 +4,8 @@
 #   <prefix>/include/vexilconn/   the header a host compiles against
 #   <prefix>/lib/                 Linux: libvexilconn.so with its soname links
 #                                 Windows: VexilConn's import library (and Zoth's, see below)
-#   <prefix>/bin/                 Linux: ha-agent; Windows: VexilConn.dll, Zoth.dll, ha-agent.exe
+#   <prefix>/bin/                 Linux: ha-agent; Windows: VexilConn.dll, Zoth.dll, ha-agent.exe,
+#                                 vexil-windows-check.exe
 #   <prefix>/lib/cmake/VexilConn/ VexilConnConfig.cmake and VexilConnConfigVersion.cmake
 #   <prefix>/lib/pkgconfig/       Linux: vexilconn.pc
 #
@@ -43,6 +44,11 @@ if(VEXIL_WINDOWS)
     install(TARGETS zoth RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
     set(vexil_zoth_dll "$<TARGET_FILE_NAME:zoth>")
     set(vexil_zoth_implib "$<TARGET_LINKER_FILE_NAME:zoth>")
+  endif()
+  # The self-check a user runs on Windows: it loads VexilConn.dll from its own folder, so it is
+  # installed beside the DLLs.
+  if(TARGET vexil-windows-check)
+    install(TARGETS vexil-windows-check RUNTIME DESTINATION bin)
   endif()
 
   # The architecture of this build's DLL, and the toolchain its hosts need.

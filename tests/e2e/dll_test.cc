@@ -29,28 +29,14 @@ using std::chrono::milliseconds;
 using std::chrono::seconds;
 using vexil::testing::AgreeingHost;
 using vexil::testing::Library;
+using vexil::testing::StartLibrary;
 using vexil::testing::ThreadCount;
+using vexil::testing::WaitForStatus;
 using Clock = std::chrono::steady_clock;
-
-bool StartLibrary(const Library& library, const wchar_t* haip, vexil::HostCallback* host) {
-  const std::wstring option = std::wstring(L"-HAIP:") + haip;
-  if (library.InitConn({L"srv", L"-GSID:12", L"-HAPORT:1", option.c_str(), L"x"}) != 0) {
-    return false;
-  }
-  return library.RunConn(host) == 0;
-}
 
 bool StopsWithinASecond(const Library& library) {
   auto stop = std::async(std::launch::async, [&library] { library.StopConn(); });
   return stop.wait_for(seconds(1)) == std::future_status::ready;
-}
-
-bool WaitForStatus(const Library& library, int32_t status, int ms) {
-  for (int waited = 0; waited < ms; waited += 10) {
-    if (library.GetStatus() == status) return true;
-    std::this_thread::sleep_for(milliseconds(10));
-  }
-  return false;
 }
 
 // Stop returns within a second from each state of the worker, and the unload that follows

@@ -11,7 +11,9 @@
 #include <unistd.h>
 #endif
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/agreeing_host.h"
@@ -98,6 +100,25 @@ class Library {
   void* module_;
 #endif
 };
+
+// Reads the options with the agent at haip (GSID 12) and starts the worker with host; true when
+// both calls succeed.
+inline bool StartLibrary(const Library& library, const wchar_t* haip, vexil::HostCallback* host) {
+  const std::wstring option = std::wstring(L"-HAIP:") + haip;
+  if (library.InitConn({L"srv", L"-GSID:12", L"-HAPORT:1", option.c_str(), L"x"}) != 0) {
+    return false;
+  }
+  return library.RunConn(host) == 0;
+}
+
+// Polls the status every 10 ms for at most ms; true as soon as it is status.
+inline bool WaitForStatus(const Library& library, int32_t status, int ms) {
+  for (int waited = 0; waited < ms; waited += 10) {
+    if (library.GetStatus() == status) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
 
 }  // namespace vexil::testing
 
