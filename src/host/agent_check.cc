@@ -36,12 +36,13 @@ void AddItem(std::wstring* list, const std::wstring& item) {
 
 std::wstring OrUnknown(const std::wstring& text) { return text.empty() ? L"unknown" : text; }
 
+// Constant-initialised (no guard at first use): it holds nothing, and a guarded static would take
+// the thread library's locks on the host's thread at load.
+OperatingSystemPeers g_system_peers;
+
 }  // namespace
 
-PeerSystem& SystemPeers() {
-  static OperatingSystemPeers peers;
-  return peers;
-}
+PeerSystem& SystemPeers() { return g_system_peers; }
 
 AgentCheck::AgentCheck(AgentKeys keys, const std::wstring& untrusted_why, PeerSystem* system)
     : on_(keys.any()), keys_(std::move(keys)), system_(system) {

@@ -35,9 +35,6 @@ constexpr uint32_t kRegisterNsapId = 88888;
 // peer's close. Any other would only wake it for nothing.
 constexpr long kServedEvents = kNetRead | kNetWrite | kNetConnect | kNetClose;
 
-// The connector whose worker runs on this thread, if any.
-thread_local const AgentConnector* t_worker_of = nullptr;
-
 // The Register message of one connection.
 ConnectorMsg MakeRegister(int32_t gsid, uint16_t port) {
   Register body;
@@ -66,6 +63,14 @@ std::wstring RetryDelayText(uint32_t delay_ms) {
   if (delay_ms % 1000 == 0) return std::to_wstring(delay_ms / 1000) + L" s";
   return std::to_wstring(delay_ms) + L" ms";
 }
+
+// A Warning's frame with both texts empty (each text adds exactly its length), and a CheckReply's,
+// which is always the same. Computed at load rather than as guarded statics at first use: with the
+// static thread library a guard's lock leaves a record of the calling host thread behind (a thread
+// and an event handle) at every unload.
+const uint64_t kEmptyWarningFrame = FrameLength(ConnectorMsg(ConnectorTag::kWarning, Warning()));
+const uint64_t kCheckReplyFrame =
+    FrameLength(ConnectorMsg(ConnectorTag::kCheckReply, CheckReply()));
 
 // Waits for either source without a time limit: true when done was signalled, false when stop
 // was (stop wins when both are) or the wait failed.
@@ -201,7 +206,7 @@ void AgentConnector::StopConn() {
     if (stopped_) return;
     stop_event_->Set();
     // From inside a host callback: the worker is this thread, and ends once the callback returns.
-    if (t_worker_of == this) return;
+    if (worker_mark_.IsCurrent()) return;
     stopped_ = true;
     // From here no push sets the send event, which goes below.
     send_queue_.Stop();
@@ -230,10 +235,9 @@ int AgentConnector::QueueWarning(int32_t code, const char* text, const char* ext
   }
   // Counted before anything is copied or encoded: a frame the agent would reject as malformed is
   // refused here, visibly.
-  static const uint64_t kEmptyFrame = FrameLength(ConnectorMsg(ConnectorTag::kWarning, Warning()));
   const size_t text_length = std::strlen(text);
   const size_t extra_length = std::strlen(extraText);
-  const uint64_t frame_length = kEmptyFrame + text_length + extra_length;
+  const uint64_t frame_length = kEmptyWarningFrame + text_length + extra_length;
   if (frame_length > kMaxFrameLength) {
     log_->Write(1, L"Warning refused: its frame of %llu bytes exceeds the limit of %u bytes \n",
                 static_cast<unsigned long long>(frame_length), kMaxFrameLength);
@@ -246,7 +250,7 @@ int AgentConnector::QueueWarning(int32_t code, const char* text, const char* ext
   warning.code = code;
   warning.text = std::string_view(text, text_length);
   warning.extraText = std::string_view(extraText, extra_length);
-  const bool on_worker = t_worker_of == this;
+  const bool on_worker = worker_mark_.IsCurrent();
   // From a host callback: behind the replies the worker has staged so far.
   if (on_worker) send_queue_.Flush();
   return send_queue_.PushWarning(warning, frame_length, !on_worker) ==
@@ -266,7 +270,7 @@ void AgentConnector::WorkerMain(void* argument) {
     return;
   }
   AgentConnector* connector = static_cast<AgentConnector*>(argument);
-  t_worker_of = connector;
+  connector->worker_mark_.MarkCurrent();
   // The socket service is this thread's from before its first socket to after its last one is
   // closed: started here rather than when the library is loaded, where the first start-up of the
   // process would load the service's providers under the loader lock.
@@ -283,6 +287,7 @@ void AgentConnector::WorkerMain(void* argument) {
     }
   }
   connector->CloseAtStop();
+  connector->worker_mark_.Clear();
 }
 
 void AgentConnector::CloseAtStop() {
@@ -546,20 +551,19 @@ void AgentConnector::SetGsid(int32_t gsid) {
 void AgentConnector::QueueMessage(const ConnectorMsg& message) {
   // Refused once stopped. The worker sends what it queued itself after its dispatch, behind what
   // it staged before.
-  const bool on_worker = t_worker_of == this;
+  const bool on_worker = worker_mark_.IsCurrent();
   if (on_worker) send_queue_.Flush();
   send_queue_.PushReply(message, !on_worker);
 }
 
 void AgentConnector::QueueCheckReply(const CheckReply& reply) {
-  static const uint64_t kFrame = FrameLength(ConnectorMsg(ConnectorTag::kCheckReply, CheckReply()));
   // The worker's replies are staged, without the queue's lock, until it takes the queue after its
   // dispatch.
-  if (t_worker_of == this) {
-    send_queue_.Stage(ConnectorTag::kCheckReply, reply, kFrame);
+  if (worker_mark_.IsCurrent()) {
+    send_queue_.Stage(ConnectorTag::kCheckReply, reply, kCheckReplyFrame);
     return;
   }
-  send_queue_.PushReply(ConnectorTag::kCheckReply, reply, kFrame, true);
+  send_queue_.PushReply(ConnectorTag::kCheckReply, reply, kCheckReplyFrame, true);
 }
 
 }  // namespace vexil

@@ -18,6 +18,7 @@
 #include "sync/critical_section.h"
 #include "sync/lockable.h"
 #include "sync/signal_event.h"
+#include "sync/thread_mark.h"
 #include "sync/worker_thread.h"
 #include "vexilconn/vexilconn.h"
 
@@ -151,6 +152,8 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   const ConnectorTiming timing_;
   bool stopped_ = false;    // Guarded by lock_: StopConn ran; nothing starts or queues again.
   AgentCheck agent_check_;  // Judged by the worker only.
+  // The worker thread while it runs: calls made on it (from host callbacks) take other paths.
+  ThreadMark worker_mark_;
   // Worker only: the last finding written, so that a squatter refused every 5 s gives one line.
   std::wstring last_verdict_;
   // Worker only: an attempt waits for its connect event; the outcome once it came.
