@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -72,6 +73,18 @@ const uint64_t kEmptyWarningFrame = FrameLength(ConnectorMsg(ConnectorTag::kWarn
 const uint64_t kCheckReplyFrame =
     FrameLength(ConnectorMsg(ConnectorTag::kCheckReply, CheckReply()));
 
+// A caught exception's text (narrow, in the system's code page), made wide for the log and the
+// console: their formatter would convert narrow text in the "C" locale, which stops beyond ASCII
+// and cuts the line. Empty when even this copy cannot be allocated: it runs in catch handlers,
+// which must not throw.
+std::wstring FailureText(const char* what) {
+  try {
+    return NarrowToWide(what);
+  } catch (const std::bad_alloc&) {
+    return std::wstring();
+  }
+}
+
 // Waits for either source without a time limit: true when done was signalled, false when stop
 // was (stop wins when both are) or the wait failed.
 bool WaitUnlessStopped(const SignalEvent& stop, WaitSource done) {
@@ -109,7 +122,7 @@ Result AgentConnector::Guarded(const wchar_t* name, Result failure, Call call) {
   try {
     return call();
   } catch (const std::exception& error) {
-    log_->Write(1, L"%ls failed: %hs \n", name, error.what());
+    log_->Write(1, L"%ls failed: %ls \n", name, FailureText(error.what()).c_str());
     return failure;
   }
 }
@@ -305,8 +318,9 @@ void AgentConnector::CloseAtStop() {
 void AgentConnector::DropAfterFailure(const char* what) {
   ScopedLock<AgentConnector> guard(this, true);
   connecting_ = false;
-  log_->Write(1, L"Worker failure: %hs, connection dropped \n", what);
-  PrintToConsole(L"Worker failure : %hs, connection dropped \n", what);
+  const std::wstring reason = FailureText(what);
+  log_->Write(1, L"Worker failure: %ls, connection dropped \n", reason.c_str());
+  PrintToConsole(L"Worker failure : %ls, connection dropped \n", reason.c_str());
   DestroyAttachedSocket();
   send_queue_.Close();
   SetStatus(StatusReconnecting);

@@ -1,11 +1,14 @@
 #include "log/conn_log.h"
 
 #include <cstdarg>
+#include <cstdio>
 #include <cwchar>
 #include <memory>
+#include <new>
 
 #include "log/log_platform.h"
 #include "log/wide_format.h"
+#include "sync/code_page.h"
 
 namespace vexil {
 namespace {
@@ -13,7 +16,7 @@ namespace {
 constexpr wchar_t kFileNameFormat[] = L"%ls_%04d%02d%02d_%02d%02d.log";
 // The longest base name kept in the file name, so that a Windows path fits kPathSize.
 constexpr size_t kMostBaseNameCharacters = 64;
-constexpr wchar_t kLineFormat[] = L"VexilConn[%02d_%02d:%02d:%02d:%03d] = %ls\n";
+constexpr char kLinePrefixFormat[] = "VexilConn[%02d_%02d:%02d:%02d:%03d] = ";
 
 struct FileCloser {
   void operator()(FILE* file) const { std::fclose(file); }
@@ -69,12 +72,24 @@ void ConnLog::Write(int32_t level, const wchar_t* format, ...) {
   FormatWide(message, kMessageSize, format, arguments);
   va_end(arguments);
   const LogTime now = clock_();
+  // The line is written as UTF-8 bytes, converted here: the C runtime's wide output converts in
+  // the "C" locale and stops at the first character it cannot represent, line feed and all.
+  char prefix[80];  // room for any int values
+  std::snprintf(prefix, sizeof prefix, kLinePrefixFormat, now.day, now.hour, now.minute, now.second,
+                now.millisecond);
+  std::string line;
+  try {
+    line = prefix + WideToUtf8(message) + '\n';
+  } catch (const std::bad_alloc&) {
+    // Written from catch handlers too, which must not throw: the line is dropped, as when the
+    // file cannot be opened.
+    return;
+  }
 
   ScopedLock<ConnLog> guard(this, true);
   UniqueFile file(log_platform::OpenForAppend(path_));
   if (!file) return;
-  std::fwprintf(file.get(), kLineFormat, now.day, now.hour, now.minute, now.second, now.millisecond,
-                message);
+  std::fwrite(line.data(), 1, line.size(), file.get());
 }
 
 }  // namespace vexil

@@ -48,8 +48,9 @@ class ConnLog {
   ~ConnLog() = default;
 
   // Appends one line if level is not above the configured level. format is a wide printf format:
-  // wide string arguments take %ls. The message is cut to kMessageSize - 1 characters. A file that
-  // cannot be opened, or no log folder, drops the line silently.
+  // wide string arguments take %ls, and narrow text must be made wide first (NarrowToWide). The
+  // message is cut to kMessageSize - 1 characters; the line is written in UTF-8, whatever the
+  // locale or code page. A file that cannot be opened, or no log folder, drops the line silently.
   void Write(int32_t level, const wchar_t* format, ...);
 
   // The value of key in [section] of this load's profile; false when absent or empty.

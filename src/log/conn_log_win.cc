@@ -47,7 +47,7 @@ bool ReadProfileValue(const wchar_t* path, const wchar_t* section, const wchar_t
 
 std::wstring ProfileUntrustedWhy(const wchar_t*) { return std::wstring(); }
 
-// Text mode: each line feed reaches the disk as CR LF, the text as bytes of the current locale.
+// Text mode: each line feed reaches the disk as CR LF (no other byte of UTF-8 text is a line feed).
 // "N": the handle is not inherited by programs the host starts.
 FILE* OpenForAppend(const std::wstring& path) { return ::_wfopen(path.c_str(), L"aN"); }
 

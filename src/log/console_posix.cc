@@ -19,7 +19,7 @@ void PrintToConsole(const wchar_t* format, ...) {
   va_start(arguments, format);
   FormatWide(line, kLineCharacters, format, arguments);
   va_end(arguments);
-  std::fputs(WideToNarrow(line).c_str(), stdout);
+  std::fputs(WideToUtf8(line).c_str(), stdout);
 }
 
 }  // namespace vexil

@@ -10,6 +10,10 @@ namespace vexil {
 
 std::string WideToNarrow(const std::wstring& text);
 std::wstring NarrowToWide(const std::string& text);
+// Wide text as UTF-8 on both platforms, whatever the code page: the encoding of the log and of
+// redirected console output, which must keep every character. On Windows an unpaired surrogate
+// becomes U+FFFD rather than emptying the text.
+std::string WideToUtf8(const std::wstring& text);
 
 }  // namespace vexil
 

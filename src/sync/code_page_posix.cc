@@ -43,6 +43,8 @@ std::string WideToNarrow(const std::wstring& text) {
   return out;
 }
 
+std::string WideToUtf8(const std::wstring& text) { return WideToNarrow(text); }
+
 std::wstring NarrowToWide(const std::string& text) {
   std::wstring out;
   size_t i = 0;

@@ -36,6 +36,13 @@ std::string WideToNarrow(const std::wstring& text) {
   });
 }
 
+std::string WideToUtf8(const std::wstring& text) {
+  // Without WC_ERR_INVALID_CHARS an ill-formed sequence is replaced, not a reason to fail.
+  return Convert<char>([&text](char* output, int count) {
+    return ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, output, count, nullptr, nullptr);
+  });
+}
+
 std::wstring NarrowToWide(const std::string& text) {
   return Convert<wchar_t>([&text](wchar_t* output, int count) {
     return ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, output, count);

@@ -24,7 +24,7 @@ using std::chrono::seconds;
 LogTime FixedTime() { return LogTime{2024, 3, 5, 7, 9, 3, 45}; }
 
 // Sends standard output (descriptor 1) to a file while it lives, and gives back its bytes. On
-// Windows text mode, like a console: wide output is converted to bytes and line feeds become CR LF.
+// Windows text mode, like a console: the connector's lines arrive as UTF-8, line feeds as CR LF.
 class StdoutCapture {
  public:
   StdoutCapture() : path_(testing::TempDirectory() + L"agent_connector_test_stdout.txt") {
@@ -118,6 +118,24 @@ TEST_F(AgentConnectorTest, NoUseVexilLogsPrintsAndDisables) {
                 testing::kTextLineEnd + "host line" + testing::kTextLineEnd,
             console.Bytes());
   EXPECT_EQ(StatusDisabled, connector_.GetStatus());
+  EXPECT_EQ(std::string("VexilConn[05_07:09:03:045] = _NOUSEVEXIL_ ACTIVATED") +
+                testing::kTextLineEnd + "VexilConn[05_07:09:03:045] = " + element +
+                testing::kTextLineEnd,
+            testing::FileBytes(log_.path()));
+}
+
+// A command-line element in Korean and Cyrillic is explained whole, with its line end, on standard
+// output and in the log alike, in UTF-8.
+TEST_F(AgentConnectorTest, NonLatinTextReachesConsoleAndLogWhole) {
+  StdoutCapture console;
+  EXPECT_EQ(kInitOk, Init({L"C:\\서버\\게임.exe", L"-map:C:\\맵\\NOUSEVEXIL_арена"}));
+  std::printf("host line\n");
+  const std::string element =
+      "NOUSEVEXIL found in command-line element 1 \"-map:C:\\맵\\NOUSEVEXIL_арена\": the "
+      "connector is switched off for this process";
+  EXPECT_EQ(std::string("_NOUSEVEXIL_ ACTIVATED") + testing::kTextLineEnd + element +
+                testing::kTextLineEnd + "host line" + testing::kTextLineEnd,
+            console.Bytes());
   EXPECT_EQ(std::string("VexilConn[05_07:09:03:045] = _NOUSEVEXIL_ ACTIVATED") +
                 testing::kTextLineEnd + "VexilConn[05_07:09:03:045] = " + element +
                 testing::kTextLineEnd,

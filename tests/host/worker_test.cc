@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <future>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "orvel/message_text.h"
 #include "support/check_recorder.h"
 #include "support/test_platform.h"
+#include "sync/code_page.h"
 #include "sync/last_error.h"
 
 namespace vexil {
@@ -121,12 +123,14 @@ class FakeAgent {
   BufferPtr received_;
 };
 
-// A host that agrees to everything; the command "stop" stops the connector from inside the call.
+// A host that agrees to everything; the command "stop" stops the connector from inside the call,
+// and "fail" throws failure_text.
 class TestHost final : public HostCallback {
  public:
   int OnCheckRequest(int32_t) override { return 1; }
   int OnOrder(const char*, const char*, char*, int32_t*, uint32_t, uint32_t) override { return 1; }
   int OnCommand(uint32_t, uint32_t, const char* text) override {
+    if (std::string(text) == "fail") throw std::runtime_error(failure_text);
     if (std::string(text) == "stop") {
       connector->StopConn();
       stopped_inside = true;
@@ -145,6 +149,7 @@ class TestHost final : public HostCallback {
 
   AgentConnector* connector = nullptr;
   std::atomic<bool> stopped_inside{false};
+  std::string failure_text;
 };
 
 AgentMsg Check(int32_t value) {
@@ -306,6 +311,26 @@ TEST_F(WorkerTest, StopFromInsideACallbackReturns) {
   });
   ASSERT_EQ(std::future_status::ready, stopped.wait_for(seconds(10)));
   EXPECT_EQ(kWarningNotConnected, connector_.SendWarningMsg(0, "", "", 0, 0));
+}
+
+// A host's exception text is narrow, in the system's code page: beyond ASCII it is still logged
+// whole, in UTF-8 as every line, and the connection is made again.
+TEST_F(WorkerTest, AHostFailureBeyondAsciiIsLoggedWhole) {
+  const std::wstring reason = L"Datei größer als erlaubt";
+  host_.failure_text = WideToNarrow(reason);
+  if (NarrowToWide(host_.failure_text) != reason) GTEST_SKIP() << "not in this code page";
+  StartAndRegister();
+  Command command;
+  command.text = "fail";
+  agent_.Send(AgentMsg(AgentTag::kCommand, command));
+  ASSERT_TRUE(agent_.Accept(seconds(10)));
+  EXPECT_EQ(RegisterText(12), agent_.NextFrame());
+  const std::string line =
+      "VexilConn[05_07:09:03:045] = Worker failure: Datei größer als erlaubt, "
+      "connection dropped " +
+      std::string(testing::kTextLineEnd) + testing::kTextLineEnd;
+  const std::string log = testing::FileBytes(log_.path());
+  EXPECT_NE(std::string::npos, log.find(line)) << log;
 }
 
 TEST_F(WorkerTest, AfterStopNothingStartsOrQueues) {

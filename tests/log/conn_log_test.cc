@@ -94,6 +94,21 @@ TEST_F(ConnLogTest, WritesTimestampedLinesWithThePlatformsLineEnd) {
       testing::FileBytes(log_path_.c_str()));
 }
 
+// Text beyond Latin-1 (a Korean program path, a Cyrillic message) and a Latin-1 letter all arrive
+// whole, in UTF-8, with the line end: the C runtime's conversion in the "C" locale lost them.
+TEST_F(ConnLogTest, WritesEveryCharacterInUtf8) {
+  ConnLog log(&FixedTime, profile_.c_str());
+  log.Write(1, L"VexilConn %ls loaded by %ls, process %u", L"0.1.0", L"C:\\서버\\게임.exe", 42u);
+  log.Write(1, L"%ls \n", L"Сервер café остановлен");
+  log.Write(1, L"after");
+  EXPECT_EQ(
+      Lines(
+          {"VexilConn[05_07:09:03:045] = VexilConn 0.1.0 loaded by C:\\서버\\게임.exe, process 42",
+           "VexilConn[05_07:09:03:045] = Сервер café остановлен ", "",
+           "VexilConn[05_07:09:03:045] = after"}),
+      testing::FileBytes(log_path_.c_str()));
+}
+
 TEST_F(ConnLogTest, CutsLongMessagesAt1023Characters) {
   ConnLog log(&FixedTime, profile_.c_str());
   const std::wstring exact(1023, L'a');
