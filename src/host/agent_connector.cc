@@ -309,7 +309,8 @@ void AgentConnector::CloseAtStop() {
   try {
     SendQueued();
   } catch (const std::exception& failure) {
-    log_->Write(1, L"Worker failure: %hs, connection dropped \n", failure.what());
+    log_->Write(1, L"Worker failure: %ls, connection dropped \n",
+                FailureText(failure.what()).c_str());
   }
   ScopedLock<AgentConnector> guard(this, true);
   DestroyAttachedSocket();
