@@ -74,16 +74,25 @@ IoResult ReadUntilEnd(TcpStream* stream, int timeout_ms, int* error) {
   return last;
 }
 
+// Starts the loaded library against the agent at address: empty when it runs, else why not.
+std::string StartAgainst(Library& library, const std::string& address, AgreeingHost* host) {
+  if (!library.loaded()) {
+    return "VexilConn.dll did not load (error " + std::to_string(::GetLastError()) + ")";
+  }
+  if (!testing::StartLibrary(library, Wide(address).c_str(), host)) {
+    return "VexilInitConn or VexilRunConn refused to start";
+  }
+  return std::string();
+}
+
 // One round of load-unload; empty when it went through, else what went wrong.
 std::string LoadConnectUnload(AgreeingHost* host) {
   RunningAgent agent(kLoadUnloadAddress, {"expect Register 15000", "quit"});
   if (!agent.listening()) return "the agent cannot listen on " + kLoadUnloadAddress + ":8990";
   Library library;
-  if (!library.loaded()) {
-    return "VexilConn.dll did not load (error " + std::to_string(::GetLastError()) + ")";
-  }
-  if (!testing::StartLibrary(library, Wide(kLoadUnloadAddress).c_str(), host)) {
-    return "VexilInitConn or VexilRunConn refused to start";
+  if (const std::string failure = StartAgainst(library, kLoadUnloadAddress, host);
+      !failure.empty()) {
+    return failure;
   }
   const int agent_status = agent.Join();
   library.StopConn();
@@ -218,13 +227,9 @@ CheckResult CheckChildInheritsNothing() {
   }
   QuietConsole quiet;
   Library library;
-  if (!library.loaded()) {
-    return Failed(name,
-                  "VexilConn.dll did not load (error " + std::to_string(::GetLastError()) + ")");
-  }
   AgreeingHost host;
-  if (!testing::StartLibrary(library, Wide(kInheritAddress).c_str(), &host)) {
-    return Failed(name, "VexilInitConn or VexilRunConn refused to start");
+  if (const std::string failure = StartAgainst(library, kInheritAddress, &host); !failure.empty()) {
+    return Failed(name, failure);
   }
   TcpStream stream;
   if (listener.Accept(15000, &stream) != IoResult::kDone ||
@@ -274,14 +279,10 @@ CheckResult CheckRetryInterval() {
   {
     QuietConsole quiet;
     Library library;
-    if (!library.loaded()) {
-      return Failed(name,
-                    "VexilConn.dll did not load (error " + std::to_string(::GetLastError()) + ")");
-    }
     AgreeingHost host;
     const Clock::time_point start = Clock::now();
-    if (!testing::StartLibrary(library, Wide(kRetryAddress).c_str(), &host)) {
-      return Failed(name, "VexilInitConn or VexilRunConn refused to start");
+    if (const std::string failure = StartAgainst(library, kRetryAddress, &host); !failure.empty()) {
+      return Failed(name, failure);
     }
     TcpStream first, next;
     if (listener.Accept(15000, &first) != IoResult::kDone) {
