@@ -12,7 +12,7 @@
 #include "host/agent_connector.h"
 #include "host/dll_library.h"
 #include "host/file_bytes.h"
-#include "net/socket_service.h"
+#include "net/native_socket.h"
 #include "sync/win32.h"
 #include "tools/running_agent.h"
 

@@ -19,7 +19,7 @@
 #include "e2e/warning_storm.h"
 #include "host/agent_connector.h"
 #include "host/file_bytes.h"
-#include "net/socket_service.h"
+#include "net/native_socket.h"
 #include "orvel/frame.h"
 #include "support/agreeing_host.h"
 #include "support/test_platform.h"

@@ -20,7 +20,6 @@
 #include "host/stand_in_peers.h"
 #include "log/process_info.h"
 #include "net/native_socket.h"
-#include "net/socket_service.h"
 #include "orvel/frame.h"
 #include "orvel/message_text.h"
 #include "support/check_recorder.h"
