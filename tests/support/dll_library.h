@@ -1,7 +1,7 @@
 // One run-time load of the library (VexilConn.dll, or libvexilconn.so through dlopen), used only
 // through the public header, as a game server built with the same toolchain would.
-#ifndef VEXIL_TESTS_HOST_DLL_LIBRARY_H_
-#define VEXIL_TESTS_HOST_DLL_LIBRARY_H_
+#ifndef VEXIL_TESTS_SUPPORT_DLL_LIBRARY_H_
+#define VEXIL_TESTS_SUPPORT_DLL_LIBRARY_H_
 
 #ifdef _WIN32
 #include <winsock2.h>  // before <windows.h>
@@ -122,4 +122,4 @@ inline bool WaitForStatus(const Library& library, int32_t status, int ms) {
 
 }  // namespace vexil::testing
 
-#endif  // VEXIL_TESTS_HOST_DLL_LIBRARY_H_
+#endif  // VEXIL_TESTS_SUPPORT_DLL_LIBRARY_H_

@@ -1,6 +1,6 @@
 // Test helper, header only (the DLL host test links none of our libraries): the bytes of a file.
-#ifndef VEXIL_TESTS_HOST_FILE_BYTES_H_
-#define VEXIL_TESTS_HOST_FILE_BYTES_H_
+#ifndef VEXIL_TESTS_SUPPORT_FILE_BYTES_H_
+#define VEXIL_TESTS_SUPPORT_FILE_BYTES_H_
 
 #include <cstdio>
 #include <string>
@@ -23,4 +23,4 @@ inline std::string FileBytes(const wchar_t* path) {
 
 }  // namespace vexil::testing
 
-#endif  // VEXIL_TESTS_HOST_FILE_BYTES_H_
+#endif  // VEXIL_TESTS_SUPPORT_FILE_BYTES_H_

@@ -1,8 +1,8 @@
 // The stand-in agent run in-process: listening before the constructor returns, running a strict
 // script on a thread of its own. Used by the agent's own tests and by the connector's end-to-end
 // tests.
-#ifndef VEXIL_TESTS_TOOLS_RUNNING_AGENT_H_
-#define VEXIL_TESTS_TOOLS_RUNNING_AGENT_H_
+#ifndef VEXIL_TESTS_SUPPORT_RUNNING_AGENT_H_
+#define VEXIL_TESTS_SUPPORT_RUNNING_AGENT_H_
 
 #include <cstdint>
 #include <memory>
@@ -54,4 +54,4 @@ class RunningAgent {
 
 }  // namespace vexil::tools
 
-#endif  // VEXIL_TESTS_TOOLS_RUNNING_AGENT_H_
+#endif  // VEXIL_TESTS_SUPPORT_RUNNING_AGENT_H_
