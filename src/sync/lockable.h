@@ -1,4 +1,5 @@
-// Anything that can be locked and unlocked through a ScopedLock, over its own CriticalSection.
+// Anything that can be locked and unlocked through a ScopedLock, over its own CriticalSection: the
+// connector and its send queue. Internal: nothing outside this library sees the interface.
 #ifndef VEXIL_SYNC_LOCKABLE_H_
 #define VEXIL_SYNC_LOCKABLE_H_
 
@@ -6,7 +7,6 @@ namespace vexil {
 
 class Lockable {
  public:
-  // Slot order is part of the objects' layout: Lock, then Unlock.
   virtual void Lock() = 0;
   virtual void Unlock() = 0;
 
