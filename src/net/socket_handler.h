@@ -63,10 +63,10 @@ class SocketHandler : public EventSelector {
   // an error of the connection: the event is reset and OnSocketError gets (0, the enumeration's
   // error), so the waiter is never woken again for nothing.
   void HandleNetworkEvents(StreamBufferedSocket* socket);
-  // Handles one event bit; each returns 0 to stop dispatching for this signal. Event 0 gives 1,
-  // any other value that is no event bit is an internal check (then 1). Read, write, connect and
-  // close have their own handling below; every other event is reported when it carries an error
-  // and gives 1 when it does not.
+  // Handles one event bit. It and every notification below return 0 to stop dispatching for this
+  // signal. Event 0 gives 1; a value that is no event bit is an internal check (then 1). Read,
+  // write, connect and close have their own handling; every other event is reported when it
+  // carries an error and gives 1 when it does not.
   int HandleEvent(StreamBufferedSocket* socket, int event, int error);
   // Sends queued buffers, twice.
   virtual int OnWrite(StreamBufferedSocket* socket, int error);
