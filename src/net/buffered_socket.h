@@ -24,14 +24,15 @@ class StreamBufferedSocket : public Socket {
   // The base rule for a reported error; then sends queued buffers. A failed send gives
   // OnError (kNetWrite, error).
   int OnWrite(int error) override;
-  // Appends the bytes waiting on the socket to the receive buffer (ReceiveAvailable: the socket
-  // must be non-blocking, as an event selection leaves it).
-  int FillReceiveBuffer();
-  // Sends queued buffers until the system would block.
-  int FlushSend();
-  // Queues a second reference to data, then flushes. The caller may release its own holder as soon
-  // as this returns; the queue keeps the bytes until they are sent, also when the flush failed.
-  int Send(const BufferPtr& data);
+  // Slot 19: appends the bytes waiting on the socket to the receive buffer (ReceiveAvailable:
+  // the socket must be non-blocking, as an event selection leaves it).
+  virtual int FillReceiveBuffer();
+  // Slot 20: sends queued buffers until the system would block.
+  virtual int FlushSend();
+  // Slot 21: queues a second reference to data, then flushes. The caller may release its own
+  // holder as soon as this returns; the queue keeps the bytes until they are sent, also when the
+  // flush failed.
+  virtual int Send(const BufferPtr& data);
   using Socket::Send;
   // Queues a second reference to data without sending: a caller with several buffers queues them
   // all, then flushes once, so they leave in as few system calls as possible.
@@ -61,10 +62,10 @@ class StringBufferedSocket : public Socket {
   void Close() override;
   int OnRead(int error) override;
   int OnWrite(int error) override;
-  int FillReceiveBuffer();
-  int FlushSend();
+  virtual int FillReceiveBuffer();
+  virtual int FlushSend();
   // Appends data to the send text, then flushes.
-  int Send(const std::string& data);
+  virtual int Send(const std::string& data);
   using Socket::Send;
 
   std::string& ReceiveBuffer() { return receive_text_; }

@@ -182,16 +182,22 @@ int Socket::HandleEvent(int event, int error) {
       return OnRead(error);
     case kNetWrite:
       return OnWrite(error);
-    case kNetClose:
-      return OnError(kNetClose, error);
     case kNetOutOfBand:
+      return OnOutOfBand(error);
     case kNetAccept:
+      return OnAccept(error);
     case kNetConnect:
+      return OnConnect(error);
+    case kNetClose:
+      return OnClose(error);
     case kNetQos:
+      return OnQos(error);
     case kNetGroupQos:
+      return OnGroupQos(error);
     case kNetRoutingInterfaceChange:
+      return OnRoutingInterfaceChange(error);
     case kNetAddressListChange:
-      return error != 0 ? OnError(event, error) : 1;
+      return OnAddressListChange(error);
     default:
       CheckFailed();
       return 1;
@@ -202,6 +208,18 @@ int Socket::OnError(int, int) { return 0; }
 
 int Socket::OnRead(int error) { return error != 0 ? OnError(kNetRead, error) : 1; }
 int Socket::OnWrite(int error) { return error != 0 ? OnError(kNetWrite, error) : 1; }
+int Socket::OnOutOfBand(int error) { return error != 0 ? OnError(kNetOutOfBand, error) : 1; }
+int Socket::OnAccept(int error) { return error != 0 ? OnError(kNetAccept, error) : 1; }
+int Socket::OnConnect(int error) { return error != 0 ? OnError(kNetConnect, error) : 1; }
+int Socket::OnClose(int error) { return OnError(kNetClose, error); }
+int Socket::OnQos(int error) { return error != 0 ? OnError(kNetQos, error) : 1; }
+int Socket::OnGroupQos(int error) { return error != 0 ? OnError(kNetGroupQos, error) : 1; }
+int Socket::OnRoutingInterfaceChange(int error) {
+  return error != 0 ? OnError(kNetRoutingInterfaceChange, error) : 1;
+}
+int Socket::OnAddressListChange(int error) {
+  return error != 0 ? OnError(kNetAddressListChange, error) : 1;
+}
 
 int Socket::OpenSocket(int type, int protocol, int family) {
   if (handle_ != INVALID_SOCKET) {

@@ -1,7 +1,6 @@
 // Socket: the owner of one IPv4 socket handle, with its create, bind, connect, name, option, stream
-// and datagram operations and the dispatch of its network events. Windows (WinSock) and POSIX: the
-// same interface over either system's sockets. An internal class: a function is virtual where a
-// subclass overrides it, and nothing outside this library depends on the table's layout.
+// and datagram operations and one virtual notification per network event. Windows (WinSock) and
+// POSIX: the same interface over either system's sockets.
 //
 // Results: 1 for success, 0 for failure with the cause in the thread's last error (WinSock's, or
 // errno); the
@@ -25,31 +24,39 @@ class Socket {
   Socket(const Socket&) = delete;
   Socket& operator=(const Socket&) = delete;
 
-  // Closes a held handle.
+  // The virtual operations keep this order; subclasses rely on it.
+  // Slot 0: closes a held handle.
   virtual ~Socket();
-  // Opens a socket of the type (protocol 0, AF_INET) and binds it to the port and dotted address
-  // (absent or empty: any local address). A bind failure closes the new socket and leaves the
-  // bind's error as the last error.
-  int Create(uint16_t port, int type, const std::wstring& address);
-  int Create(uint16_t port, int type, const std::string& address);
-  int Create(uint16_t port, int type, const wchar_t* address);
-  // Closes a held handle; nothing when none is held. The buffered sockets also drop their bytes.
+  // Slots 1 to 3: opens a socket of the type (protocol 0, AF_INET) and binds it to the port and
+  // dotted address (absent or empty: any local address). A bind failure closes the new socket and
+  // leaves the bind's error as the last error.
+  virtual int Create(uint16_t port, int type, const std::wstring& address);
+  virtual int Create(uint16_t port, int type, const std::string& address);
+  virtual int Create(uint16_t port, int type, const wchar_t* address);
+  // Slot 4: closes a held handle; nothing when none is held.
   virtual void Close();
-  // Takes ownership of handle; 0 (after an internal check) when one is already held or handle is
-  // INVALID_SOCKET.
-  int Attach(SOCKET handle);
-  // Gives the held handle to the caller, who then owns it; internal check when none is held.
-  SOCKET Detach();
-  // Handles one network-event bit; event 0 gives 1, any other value is an internal check (then 1).
-  // Read and write go to OnRead and OnWrite; a close always gives OnError (kNetClose, error); every
-  // other event gives OnError (bit, error) when it carries an error and 1 when it does not.
-  int HandleEvent(int event, int error);
-  // An event reported an error; the result 0 stops the dispatch. This one returns 0.
+  // Slot 5: takes ownership of handle; 0 (after an internal check) when one is already held or
+  // handle is INVALID_SOCKET.
+  virtual int Attach(SOCKET handle);
+  // Slot 6: gives the held handle to the caller, who then owns it; internal check when none is
+  // held.
+  virtual SOCKET Detach();
+  // Slot 7: maps one network-event bit to slots 9 to 18; event 0 gives 1.
+  virtual int HandleEvent(int event, int error);
+  // Slot 8: an event reported an error; the result 0 stops the dispatch.
   virtual int OnError(int event, int error);
-  // A read or write event: a nonzero error gives OnError (bit, error), error 0 gives 1. The
-  // buffered sockets then move their bytes.
+  // Slots 9 to 18: one per event bit. A nonzero error gives OnError (bit, error), error 0 gives 1;
+  // OnClose always gives OnError (kNetClose, error).
   virtual int OnRead(int error);
   virtual int OnWrite(int error);
+  virtual int OnOutOfBand(int error);
+  virtual int OnAccept(int error);
+  virtual int OnConnect(int error);
+  virtual int OnClose(int error);
+  virtual int OnQos(int error);
+  virtual int OnGroupQos(int error);
+  virtual int OnRoutingInterfaceChange(int error);
+  virtual int OnAddressListChange(int error);
 
   // Shuts a held handle's sending side down, discards the input already received, then closes it
   // (Close): a connected peer reads everything sent before, then the end of the stream. A close
@@ -110,8 +117,8 @@ class Socket {
   int SendTo(const void* data, int length, const std::wstring& address, uint16_t port, int flags);
   int SendTo(const void* data, int length, uint32_t address, uint16_t port, int flags);
 
-  // Enumerates this socket's network events (no event object is reset) and handles each reported
-  // bit in bit order (HandleEvent); 0 as soon as one gives 0, or when the enumeration fails.
+  // Enumerates this socket's network events (no event object is reset) and calls slots 9 to 18 in
+  // bit order; 0 as soon as one of them returns 0, or when the enumeration fails.
   int ProcessNetworkEvents();
 
   // Fills sockAddr's address from dotted text, or, with allowLookup, from a name lookup. The

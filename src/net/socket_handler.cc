@@ -28,6 +28,8 @@ int EnumerateSocketEvents(StreamBufferedSocket* socket, SignalEvent& event,
                                 socket != nullptr && socket->connect_pending(), report);
 }
 
+void EventSelector::OnSignaled() {}
+
 int EventSelector::EventSelect(SOCKET handle, long mask) {
   return SelectNetworkEvents(handle, event_, mask);
 }
@@ -78,17 +80,22 @@ int SocketHandler::HandleEvent(StreamBufferedSocket* socket, int event, int erro
       return OnRead(socket, error);
     case kNetWrite:
       return OnWrite(socket, error);
+    case kNetOutOfBand:
+      return OnOutOfBand(socket, error);
+    case kNetAccept:
+      return OnAccept(socket, error);
     case kNetConnect:
       return OnConnect(socket, error);
     case kNetClose:
       return OnClose(socket, error);
-    case kNetOutOfBand:
-    case kNetAccept:
     case kNetQos:
+      return OnQos(socket, error);
     case kNetGroupQos:
+      return OnGroupQos(socket, error);
     case kNetRoutingInterfaceChange:
+      return OnRoutingInterfaceChange(socket, error);
     case kNetAddressListChange:
-      return ReportIfError(socket, event, error);
+      return OnAddressListChange(socket, error);
     default:
       CheckFailed();
       return 1;
@@ -112,10 +119,15 @@ int SocketHandler::OnWrite(StreamBufferedSocket* socket, int error) {
   return 1;
 }
 
+int SocketHandler::OnOutOfBand(StreamBufferedSocket* socket, int error) {
+  return ReportIfError(socket, kNetOutOfBand, error);
+}
+int SocketHandler::OnAccept(StreamBufferedSocket* socket, int error) {
+  return ReportIfError(socket, kNetAccept, error);
+}
 int SocketHandler::OnConnect(StreamBufferedSocket* socket, int error) {
   return ReportIfError(socket, kNetConnect, error);
 }
-
 int SocketHandler::OnClose(StreamBufferedSocket* socket, int error) {
   close_pending_ = false;
   // A reset discards what was not read yet: there is nothing left to take.
@@ -146,6 +158,18 @@ int SocketHandler::OnClose(StreamBufferedSocket* socket, int error) {
     if (!received) break;
   }
   return ReportSocketError(socket, kNetClose, 0);
+}
+int SocketHandler::OnQos(StreamBufferedSocket* socket, int error) {
+  return ReportIfError(socket, kNetQos, error);
+}
+int SocketHandler::OnGroupQos(StreamBufferedSocket* socket, int error) {
+  return ReportIfError(socket, kNetGroupQos, error);
+}
+int SocketHandler::OnRoutingInterfaceChange(StreamBufferedSocket* socket, int error) {
+  return ReportIfError(socket, kNetRoutingInterfaceChange, error);
+}
+int SocketHandler::OnAddressListChange(StreamBufferedSocket* socket, int error) {
+  return ReportIfError(socket, kNetAddressListChange, error);
 }
 
 int SocketHandler::OnSocketError(StreamBufferedSocket*, int, int) { return 0; }

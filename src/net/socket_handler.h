@@ -3,8 +3,7 @@
 // StreamBufferedSocket: it enumerates the socket's network events, receives, cuts frames out of
 // the received bytes, hands each AgentMsg to OnAgentMessage, sends, and reports every error
 // through OnSocketError. Everything runs on the thread that waits on NetworkWaitSource, and
-// nothing here locks. Internal classes: a function is virtual where a subclass overrides it (the
-// connector, or a test), and nothing outside this library depends on the table's layout.
+// nothing here locks.
 #ifndef VEXIL_NET_SOCKET_HANDLER_H_
 #define VEXIL_NET_SOCKET_HANDLER_H_
 
@@ -23,6 +22,9 @@ class EventSelector {
   EventSelector(const EventSelector&) = delete;
   EventSelector& operator=(const EventSelector&) = delete;
 
+  // Slot 0: the event was signalled.
+  virtual void OnSignaled();
+
   // Selects the network events in mask (kAllNetworkEvents and the like) of handle, which becomes
   // non-blocking; a mask of 0 deselects them and makes it blocking again. 1 on success.
   int EventSelect(SOCKET handle, long mask);
@@ -32,7 +34,7 @@ class EventSelector {
   const SignalEvent& NetworkEvent() const { return event_; }
 
  protected:
-  // Only a base: never deleted through this class.
+  // Not deleted through this class: slot 0 stays OnSignaled.
   ~EventSelector() = default;
 
  private:
@@ -53,30 +55,42 @@ class SocketHandler : public EventSelector {
  public:
   SocketHandler() = default;
 
+  // The virtual operations keep this order. Each returns 0 to stop dispatching for this signal.
+  // Slot 0: serves the attached socket, if any.
+  void OnSignaled() override;
+  // Slot 1: enumerates the socket's events (resetting the event) and handles each
+  // reported bit in index order; stops at the first 0 result and after any error notification.
+  // A failed enumeration is an error of the connection: the event is reset and OnSocketError
+  // gets (0, the enumeration's error), so the waiter is never woken again for nothing.
+  virtual void HandleNetworkEvents(StreamBufferedSocket* socket);
+  // Slot 2: maps one event bit to slots 3 to 12; event 0 gives 1.
+  virtual int HandleEvent(StreamBufferedSocket* socket, int event, int error);
+  // Slot 3: receives what is waiting, at most what one receive takes (ReceiveAvailable; more shows
+  // as another read event, so that one busy connection cannot hold the thread), then delivers
+  // every complete frame; an incomplete tail stays in the receive buffer.
+  virtual int OnRead(StreamBufferedSocket* socket, int error);
+  // Slot 4: sends queued buffers, twice.
+  virtual int OnWrite(StreamBufferedSocket* socket, int error);
+  // Slots 5 to 12: a nonzero error is reported, error 0 gives 1; OnClose always reports
+  // (kNetClose, error), error 0 meaning a graceful close. Before a graceful close is reported,
+  // OnClose receives until the socket is empty and delivers every complete frame; a failed
+  // receive is reported as the close's error instead. A 0 from OnAgentMessage ends the dispatch
+  // there: the rest and the close come with the next one, for which the event is kept signalled.
+  virtual int OnOutOfBand(StreamBufferedSocket* socket, int error);
+  virtual int OnAccept(StreamBufferedSocket* socket, int error);
+  virtual int OnConnect(StreamBufferedSocket* socket, int error);
+  virtual int OnClose(StreamBufferedSocket* socket, int error);
+  virtual int OnQos(StreamBufferedSocket* socket, int error);
+  virtual int OnGroupQos(StreamBufferedSocket* socket, int error);
+  virtual int OnRoutingInterfaceChange(StreamBufferedSocket* socket, int error);
+  virtual int OnAddressListChange(StreamBufferedSocket* socket, int error);
+  // Slot 13: the error notification, final for the socket in this dispatch. An override may
+  // detach and delete the socket: the handler touches it no more once this returns.
+  virtual int OnSocketError(StreamBufferedSocket* socket, int event, int error);
+  // Slot 14: one decoded message, owned by the handler and valid only during the call.
+  virtual int OnAgentMessage(StreamBufferedSocket* socket, AgentMsg& message) = 0;
   // Deletes an attached socket (its events stay selected), then closes the event.
   virtual ~SocketHandler();
-
-  // The event was signalled: serves the attached socket, if any.
-  void OnSignaled();
-  // Enumerates the socket's events (resetting the event) and handles each reported bit in index
-  // order; stops at the first 0 result and after any error notification. A failed enumeration is
-  // an error of the connection: the event is reset and OnSocketError gets (0, the enumeration's
-  // error), so the waiter is never woken again for nothing.
-  void HandleNetworkEvents(StreamBufferedSocket* socket);
-  // Handles one event bit. It and every notification below return 0 to stop dispatching for this
-  // signal. Event 0 gives 1; a value that is no event bit is an internal check (then 1). Read,
-  // write, connect and close have their own handling; every other event is reported when it
-  // carries an error and gives 1 when it does not.
-  int HandleEvent(StreamBufferedSocket* socket, int event, int error);
-  // Sends queued buffers, twice.
-  virtual int OnWrite(StreamBufferedSocket* socket, int error);
-  // The outcome of a connect under way: a nonzero error is reported, error 0 gives 1.
-  virtual int OnConnect(StreamBufferedSocket* socket, int error);
-  // The error notification, final for the socket in this dispatch. An override may detach and
-  // delete the socket: the handler touches it no more once this returns. This one returns 0.
-  virtual int OnSocketError(StreamBufferedSocket* socket, int event, int error);
-  // One decoded message, owned by the handler and valid only during the call.
-  virtual int OnAgentMessage(StreamBufferedSocket* socket, AgentMsg& message) = 0;
 
   // Selects mask on the socket's handle with this handler's event; on success the handler owns
   // the socket (a different one held before is deleted first) and 1 is returned. On failure the
@@ -97,21 +111,12 @@ class SocketHandler : public EventSelector {
 
  protected:
   // The one way this class calls OnSocketError: marks the dispatch as finished first, so that
-  // nothing touches the socket once the notification returns. Overrides of the notifications
-  // above that report an error should call this rather than OnSocketError.
+  // nothing touches the socket once the notification returns. Overrides of the slots above that
+  // report an error should call this rather than OnSocketError.
   int ReportSocketError(StreamBufferedSocket* socket, int event, int error);
 
  private:
-  // Receives what is waiting, at most what one receive takes (ReceiveAvailable; more shows as
-  // another read event, so that one busy connection cannot hold the thread), then delivers every
-  // complete frame; an incomplete tail stays in the receive buffer.
-  int OnRead(StreamBufferedSocket* socket, int error);
-  // Always reports (kNetClose, error), error 0 meaning a graceful close. Before a graceful close
-  // is reported, receives until the socket is empty and delivers every complete frame; a failed
-  // receive is reported as the close's error instead. A 0 from OnAgentMessage ends the dispatch
-  // there: the rest and the close come with the next one, for which the event is kept signalled.
-  int OnClose(StreamBufferedSocket* socket, int error);
-  // The rule of every other event: a nonzero error is reported, error 0 gives 1.
+  // The per-event rule of slots 5 to 12.
   int ReportIfError(StreamBufferedSocket* socket, int event, int error);
   // Delivers every complete frame in the receive buffer.
   int DeliverFrames(StreamBufferedSocket* socket);

@@ -1,5 +1,4 @@
-// Anything that can be locked and unlocked through a ScopedLock, over its own CriticalSection: the
-// connector and its send queue. Internal: nothing outside this library sees the interface.
+// Anything that can be locked and unlocked through a ScopedLock, over its own CriticalSection.
 #ifndef VEXIL_SYNC_LOCKABLE_H_
 #define VEXIL_SYNC_LOCKABLE_H_
 
@@ -7,6 +6,7 @@ namespace vexil {
 
 class Lockable {
  public:
+  // Slot order is part of the objects' layout: Lock, then Unlock.
   virtual void Lock() = 0;
   virtual void Unlock() = 0;
 

@@ -172,7 +172,7 @@ class RecordingSocket : public Socket {
 
 TEST(Socket, PerEventRuleSendsErrorsAndEveryCloseToOnError) {
   Socket plain;
-  EXPECT_EQ(0, plain.HandleEvent(kNetClose, 0));
+  EXPECT_EQ(0, plain.OnClose(0));
   EXPECT_EQ(1, plain.OnRead(0));
   EXPECT_EQ(0, plain.OnRead(10054));
 
