@@ -12,7 +12,7 @@
 #include "log/console.h"
 #include "log/process_info.h"
 #include "net/address_lookup.h"
-#include "net/socket_service.h"
+#include "net/native_socket.h"
 #include "orvel/frame.h"
 #include "sync/check.h"
 #include "sync/code_page.h"

@@ -1,6 +1,6 @@
 // What the log writer asks of the platform: the clock, the folder, the executable's path, the
-// profile and the file. Implemented in conn_log_win.cc and conn_log_posix.cc; used by conn_log.cc
-// only.
+// profile and the file. Implemented in log_platform_win.cc and log_platform_posix.cc; used by
+// conn_log.cc only.
 #ifndef VEXIL_LOG_LOG_PLATFORM_H_
 #define VEXIL_LOG_LOG_PLATFORM_H_
 

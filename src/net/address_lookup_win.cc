@@ -5,8 +5,8 @@
 #include <atomic>
 #include <utility>
 
+#include "net/native_socket.h"
 #include "net/socket.h"
-#include "net/socket_service.h"
 #include "sync/begin_thread.h"
 
 namespace vexil {

@@ -25,6 +25,10 @@ int BitIndex(int bit) {
 
 }  // namespace
 
+int StartupSockets(uint16_t) { return 1; }
+
+int CleanupSockets() { return 1; }
+
 SOCKET OpenNativeSocket(int family, int type, int protocol) {
   return ::socket(family, type | SOCK_CLOEXEC, protocol);
 }
@@ -68,6 +72,8 @@ int GatherSend(SOCKET handle, const SendPiece* pieces, unsigned count, unsigned 
 int SelectNetworkEvents(SOCKET handle, const SignalEvent&, long mask) {
   return SetSocketBlocking(handle, mask == 0);
 }
+
+int SetEventMask(SOCKET socket, void*, long mask) { return SetSocketBlocking(socket, mask == 0); }
 
 WaitSource NetworkWaitSource(SOCKET handle, const SignalEvent&, bool want_write) {
   return WaitSource{handle, kReadable | (want_write ? kWritable : 0u)};

@@ -16,6 +16,18 @@ HANDLE EventHandle(const SignalEvent& event) {
 }
 }  // namespace
 
+int StartupSockets(uint16_t version) {
+  WSADATA wsaData;
+  if (::WSAStartup(version, &wsaData) != 0) return 0;
+  if (wsaData.wVersion != version) {
+    CleanupSockets();
+    return 0;
+  }
+  return 1;
+}
+
+int CleanupSockets() { return ::WSACleanup() != SOCKET_ERROR ? 1 : 0; }
+
 SOCKET OpenNativeSocket(int family, int type, int protocol) {
   // Overlapped, as socket() makes them. The no-inherit flag needs Windows 7 SP1 or later; an older
   // system refuses it (WSAEINVAL), and the handle's flag is cleared after the fact instead.
@@ -63,6 +75,15 @@ int GatherSend(SOCKET handle, const SendPiece* pieces, unsigned count, unsigned 
 
 int SelectNetworkEvents(SOCKET handle, const SignalEvent& event, long mask) {
   return ::WSAEventSelect(handle, EventHandle(event), mask) == 0 ? 1 : 0;
+}
+
+int SetEventMask(SOCKET socket, void* event, long mask) {
+  if (::WSAEventSelect(socket, event, mask) != 0) return 0;
+  if (mask == 0) {
+    u_long dwVal = 0;
+    ::ioctlsocket(socket, FIONBIO, &dwVal);
+  }
+  return 1;
 }
 
 WaitSource NetworkWaitSource(SOCKET, const SignalEvent& event, bool) { return event.Source(); }

@@ -1,7 +1,7 @@
 // The byte stream every message is encoded into and decoded from. The object lives in Zoth.dll
 // (ordinal 9); this is its binary interface, so the virtual slots keep their exact order, with
-// placeholders for the slots this system never calls. There is no virtual destructor: a buffer
-// is given up through Release.
+// placeholders for the slots this system never calls (tests/util/byte_buffer_test.cc holds the
+// order). There is no virtual destructor: a buffer is given up through Release.
 #ifndef VEXIL_UTIL_BYTE_BUFFER_H_
 #define VEXIL_UTIL_BYTE_BUFFER_H_
 

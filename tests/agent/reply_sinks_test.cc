@@ -2,13 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <numeric>
 #include <vector>
 
 #include "support/check_recorder.h"
+#include "support/slot_of.h"
 #include "vexilconn/vexilconn.h"
 
 namespace vexil {
@@ -180,19 +179,7 @@ TEST(ReplySinks, NullAddressesRaiseTheCheckAndAddNothing) {
   EXPECT_EQ(9, checks.count());
 }
 
-// The index of the virtual slot a pointer to a virtual member names. In the Itanium C++ ABI
-// (GCC, also MinGW-w64) such a pointer holds 1 plus the slot's byte offset in the table.
-template <typename MemberPointer>
-size_t SlotOf(MemberPointer member) {
-  struct Representation {
-    uintptr_t pointer;
-    ptrdiff_t adjustment;
-  };
-  static_assert(sizeof(MemberPointer) == sizeof(Representation));
-  Representation representation;
-  std::memcpy(&representation, &member, sizeof representation);
-  return (representation.pointer - 1) / sizeof(void*);
-}
+using testing::SlotOf;
 
 using Vector = std::vector<int32_t>;
 

@@ -10,11 +10,11 @@
 #include <string>
 
 #include "host/agent_connector.h"
-#include "host/dll_library.h"
-#include "host/file_bytes.h"
-#include "net/socket_service.h"
+#include "net/native_socket.h"
+#include "support/dll_library.h"
+#include "support/file_bytes.h"
+#include "support/running_agent.h"
 #include "sync/win32.h"
-#include "tools/running_agent.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 
 #include "e2e/process_figures.h"
 #include "e2e/warning_storm.h"
-#include "host/dll_library.h"
+#include "support/dll_library.h"
+#include "support/running_agent.h"
 #include "support/test_platform.h"
-#include "tools/running_agent.h"
 
 #ifdef _WIN32
 #include "e2e/full_listen_queue.h"

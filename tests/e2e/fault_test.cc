@@ -18,12 +18,12 @@
 #include "e2e/process_figures.h"
 #include "e2e/warning_storm.h"
 #include "host/agent_connector.h"
-#include "host/file_bytes.h"
-#include "net/socket_service.h"
+#include "net/native_socket.h"
 #include "orvel/frame.h"
 #include "support/agreeing_host.h"
+#include "support/file_bytes.h"
+#include "support/running_agent.h"
 #include "support/test_platform.h"
-#include "tools/running_agent.h"
 
 #ifdef _WIN32
 #include "e2e/full_listen_queue.h"

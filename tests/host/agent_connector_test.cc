@@ -7,8 +7,8 @@
 #include <future>
 #include <string>
 
-#include "host/file_bytes.h"
 #include "support/check_recorder.h"
+#include "support/file_bytes.h"
 #include "support/test_platform.h"
 #include "sync/check.h"
 #include "sync/scoped_lock.h"

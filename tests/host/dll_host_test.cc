@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "host/dll_library.h"
-#include "host/file_bytes.h"
+#include "support/dll_library.h"
+#include "support/file_bytes.h"
 #include "support/test_platform.h"
 #include "vexilconn/vexilconn.h"
 

@@ -9,7 +9,7 @@
 
 #include "host/agent_connector.h"
 #include "net/name_resolver_posix.h"
-#include "net/socket_service.h"
+#include "net/native_socket.h"
 #include "support/agreeing_host.h"
 
 namespace vexil {

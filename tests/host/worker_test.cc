@@ -16,14 +16,13 @@
 #include <vector>
 
 #include "host/agent_connector.h"
-#include "host/file_bytes.h"
 #include "host/stand_in_peers.h"
 #include "log/process_info.h"
 #include "net/native_socket.h"
-#include "net/socket_service.h"
 #include "orvel/frame.h"
 #include "orvel/message_text.h"
 #include "support/check_recorder.h"
+#include "support/file_bytes.h"
 #include "support/test_platform.h"
 #include "sync/code_page.h"
 #include "sync/last_error.h"

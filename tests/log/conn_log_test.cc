@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/file_bytes.h"
+#include "support/file_bytes.h"
 #include "support/test_platform.h"
 
 #ifndef _WIN32

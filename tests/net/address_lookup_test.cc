@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "net/native_socket.h"
 #include "net/socket.h"
-#include "net/socket_service.h"
 #include "support/test_platform.h"
 #include "sync/last_error.h"
 

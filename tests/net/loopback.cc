@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "net/native_socket.h"
-#include "net/socket_service.h"
 #include "sync/last_error.h"
 #ifdef _WIN32
 #include "sync/win32.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "orvel/messages.h"
-#include "orvel/wire.h"
+#include "support/wire.h"
 
 namespace vexil {
 namespace {

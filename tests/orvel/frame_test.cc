@@ -5,8 +5,8 @@
 #include <stdexcept>
 
 #include "orvel/message_text.h"
-#include "orvel/wire.h"
 #include "support/check_recorder.h"
+#include "support/wire.h"
 #include "sync/last_error.h"
 
 namespace vexil {

@@ -9,7 +9,7 @@
 #include "gtest/gtest.h"
 #include "ha-agent/agent_socket.h"
 #include "orvel/frame.h"
-#include "tools/running_agent.h"
+#include "support/running_agent.h"
 
 namespace vexil::tools {
 namespace {

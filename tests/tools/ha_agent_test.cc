@@ -17,8 +17,8 @@
 #include "ha-agent/command_parser.h"
 #include "ha-agent/line_source.h"
 #include "orvel/frame.h"
+#include "support/running_agent.h"
 #include "sync/last_error.h"
-#include "tools/running_agent.h"
 
 namespace vexil::tools {
 namespace {

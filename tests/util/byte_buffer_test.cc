@@ -8,7 +8,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "support/slot_of.h"
 #include "util/buffer_ptr.h"
+#include "util/byte_buffer.h"
 #include "zoth/zoth_buffer.h"
 
 namespace vexil {
@@ -24,6 +26,22 @@ void AppendText(BufferPtr& buffer, const std::string& text) {
 
 size_t Capacity(const BufferPtr& buffer) {
   return static_cast<ZothBuffer*>(buffer.Get())->capacity();
+}
+
+// The buffer's table is Zoth.dll's binary interface: the connector calls into a table that the
+// DLL laid out, so a reordered or added declaration would call the wrong function.
+TEST(ByteBufferTest, SlotOrderIsZothsBinaryInterface) {
+  using testing::SlotOf;
+  EXPECT_EQ(0u, SlotOf(&ByteBuffer::Release));
+  EXPECT_EQ(1u, SlotOf(&ByteBuffer::Data));
+  EXPECT_EQ(2u, SlotOf(&ByteBuffer::Size));
+  EXPECT_EQ(3u, SlotOf(&ByteBuffer::Reserved3));
+  EXPECT_EQ(6u, SlotOf(&ByteBuffer::Reserved6));
+  EXPECT_EQ(7u, SlotOf(&ByteBuffer::Assign));
+  EXPECT_EQ(8u, SlotOf(&ByteBuffer::Reserve));
+  EXPECT_EQ(9u, SlotOf(&ByteBuffer::Reserved9));
+  EXPECT_EQ(10u, SlotOf(&ByteBuffer::Append));
+  EXPECT_EQ(11u, SlotOf(&ByteBuffer::Consume));
 }
 
 TEST(ByteBufferTest, ReservedBytesWrittenInPlaceAreCommittedByNullAppend) {
@@ -126,7 +144,8 @@ TEST(ByteBufferDeathTest, TheLargestRequestEndsTheProcessOrGivesAllItPromises) {
   } else {
     EXPECT_EXIT(
         ReserveTheLargestAndCommitIt(), [](int) { return true; },
-        testing::AnyOf(testing::HasSubstr("bad_alloc"), testing::HasSubstr("the room is there\n")));
+        ::testing::AnyOf(::testing::HasSubstr("bad_alloc"),
+                         ::testing::HasSubstr("the room is there\n")));
   }
 }
 #endif

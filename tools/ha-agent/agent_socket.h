@@ -1,6 +1,6 @@
 // The simulator's own small socket layer: one listening socket and one connected stream, over
 // POSIX sockets natively and over Winsock in the Windows build (agent_socket_posix.cc and
-// agent_socket_winsock.cc). IPv4 only; addresses are literal dotted quads.
+// agent_socket_win.cc). IPv4 only; addresses are literal dotted quads.
 #ifndef VEXIL_TOOLS_HA_AGENT_AGENT_SOCKET_H_
 #define VEXIL_TOOLS_HA_AGENT_AGENT_SOCKET_H_
 

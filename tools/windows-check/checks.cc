@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "host/dll_library.h"
+#include "support/dll_library.h"
+#include "support/running_agent.h"
 #include "support/test_platform.h"
-#include "tools/running_agent.h"
 #include "windows-check/child_process.h"
 
 namespace vexil::tools {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "host/dll_library.h"
+#include "support/dll_library.h"
 
 namespace vexil::tools {
 
