@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "agent/reply_sinks.h"
 #include "sync/check.h"
@@ -22,6 +23,58 @@ int32_t IsolateGsid(const std::string& argument) {
   const long long value = std::strtoll(number.c_str(), nullptr, 10);
   return static_cast<int32_t>(std::clamp<long long>(value, std::numeric_limits<int32_t>::min(),
                                                     std::numeric_limits<int32_t>::max()));
+}
+
+void HandleCountsRequest(HostCallback* host, RequestContext* context) {
+  CountsReply reply;
+  CountsReplySink sink(&reply.counts);
+  host->OnCountsRequest(&sink);
+  context->QueueMessage(ConnectorMsg(ConnectorTag::kCountsReply, std::move(reply)));
+}
+
+// Answered only when the host agrees.
+void HandleCheckRequest(const CheckRequest& request, uint32_t gsid, HostCallback* host,
+                        RequestContext* context) {
+  if (host->OnCheckRequest(request.value) == 0) return;
+  CheckReply reply;
+  reply.value = request.value;
+  reply.gsid = gsid;
+  context->QueueCheckReply(reply);
+}
+
+// The tag of a message body the connector sends.
+template <typename Body>
+constexpr ConnectorTag ConnectorTagOf() {
+  return static_cast<ConnectorTag>(ConnectorMsg::TagOf<Body>());
+}
+
+// A list request: the host fills the reply through a Sink (ask) and then the extra list through an
+// ExtraSink (ask_extra); every entry carries gsid. The reply is queued before the host is asked for
+// the extra list, so that it leaves first; the extra list is queued only when the host agrees.
+template <typename Sink, typename ExtraSink, typename Interface, typename ExtraInterface,
+          typename Reply, typename Extra, typename Entry>
+void HandleListRequest(int (HostCallback::*ask)(Interface*), std::vector<Entry> Reply::*entries,
+                       int (HostCallback::*ask_extra)(ExtraInterface*),
+                       std::vector<Entry> Extra::*extra_entries, uint32_t gsid, HostCallback* host,
+                       RequestContext* context) {
+  Reply reply;
+  Sink sink(&(reply.*entries), gsid);
+  (host->*ask)(&sink);
+  context->QueueMessage(ConnectorMsg(ConnectorTagOf<Reply>(), std::move(reply)));
+  Extra extra;
+  ExtraSink extra_sink(&(extra.*extra_entries), gsid);
+  if ((host->*ask_extra)(&extra_sink) != 0) {
+    context->QueueMessage(ConnectorMsg(ConnectorTagOf<Extra>(), std::move(extra)));
+  }
+}
+
+void HandleCommand(const Command& command, uint32_t gsid, HostCallback* host,
+                   RequestContext* context) {
+  CommandReply reply;
+  reply.gsid = gsid;
+  reply.result =
+      host->OnCommand(command.ids.idA, command.ids.idB, command.text.c_str()) != 0 ? 0 : 1;
+  context->QueueMessage(ConnectorMsg(ConnectorTag::kCommandReply, reply));
 }
 
 void HandleOrder(const Order& order, HostCallback* host, RequestContext* context) {
@@ -56,59 +109,28 @@ int HandleAgentMessage(const AgentMsg& message, HostCallback* host, RequestConte
     CheckFailed();
     return 0;
   }
+  // Read as the request arrives: a host that changes it meanwhile changes later messages only.
   const uint32_t gsid = static_cast<uint32_t>(context->CurrentGsid());
   switch (message.tag()) {
-    case AgentTag::kCountsRequest: {
-      CountsReply reply;
-      CountsReplySink sink(&reply.counts);
-      host->OnCountsRequest(&sink);
-      context->QueueMessage(ConnectorMsg(ConnectorTag::kCountsReply, std::move(reply)));
+    case AgentTag::kCountsRequest:
+      HandleCountsRequest(host, context);
       return 1;
-    }
-    case AgentTag::kCheckRequest: {
-      const int32_t value = message.As<CheckRequest>()->value;
-      if (host->OnCheckRequest(value) != 0) {
-        CheckReply reply;
-        reply.value = value;
-        reply.gsid = gsid;
-        context->QueueCheckReply(reply);
-      }
+    case AgentTag::kCheckRequest:
+      HandleCheckRequest(*message.As<CheckRequest>(), gsid, host, context);
       return 1;
-    }
-    case AgentTag::kStatRequest: {
-      StatListReply reply;
-      StatReplySink sink(&reply.stats, gsid);
-      host->OnStatRequest(&sink);
-      // Queued before the host is asked for the extra list, so that it leaves first.
-      context->QueueMessage(ConnectorMsg(ConnectorTag::kStatListReply, std::move(reply)));
-      StatListExtra extra;
-      StatExtraReplySink extra_sink(&extra.stats, gsid);
-      if (host->OnStatRequestExtra(&extra_sink) != 0) {
-        context->QueueMessage(ConnectorMsg(ConnectorTag::kStatListExtra, std::move(extra)));
-      }
+    case AgentTag::kStatRequest:
+      HandleListRequest<StatReplySink, StatExtraReplySink>(
+          &HostCallback::OnStatRequest, &StatListReply::stats, &HostCallback::OnStatRequestExtra,
+          &StatListExtra::stats, gsid, host, context);
       return 1;
-    }
-    case AgentTag::kRegionRequest: {
-      RegionListReply reply;
-      RegionReplySink sink(&reply.regions, gsid);
-      host->OnRegionRequest(&sink);
-      context->QueueMessage(ConnectorMsg(ConnectorTag::kRegionListReply, std::move(reply)));
-      RegionListExtra extra;
-      RegionExtraReplySink extra_sink(&extra.regions, gsid);
-      if (host->OnRegionRequestExtra(&extra_sink) != 0) {
-        context->QueueMessage(ConnectorMsg(ConnectorTag::kRegionListExtra, std::move(extra)));
-      }
+    case AgentTag::kRegionRequest:
+      HandleListRequest<RegionReplySink, RegionExtraReplySink>(
+          &HostCallback::OnRegionRequest, &RegionListReply::regions,
+          &HostCallback::OnRegionRequestExtra, &RegionListExtra::regions, gsid, host, context);
       return 1;
-    }
-    case AgentTag::kCommand: {
-      const Command& command = *message.As<Command>();
-      CommandReply reply;
-      reply.gsid = gsid;
-      reply.result =
-          host->OnCommand(command.ids.idA, command.ids.idB, command.text.c_str()) != 0 ? 0 : 1;
-      context->QueueMessage(ConnectorMsg(ConnectorTag::kCommandReply, reply));
+    case AgentTag::kCommand:
+      HandleCommand(*message.As<Command>(), gsid, host, context);
       return 1;
-    }
     case AgentTag::kOrder:
       HandleOrder(*message.As<Order>(), host, context);
       return 1;

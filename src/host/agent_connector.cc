@@ -341,39 +341,36 @@ bool AgentConnector::ConnectLoop() {
 }
 
 bool AgentConnector::ConnectOnce() {
-  ConnSettings settings = this->settings();
+  const ConnSettings settings = this->settings();
   const std::wstring address = AgentAddress(settings.haip);
   // A name is looked up in the background; a stop abandons the lookup.
   AddressLookup lookup(address);
   if (!lookup.WaitUnlessStopped(*stop_event_, kInfinite)) return false;
   uint32_t agent = 0;
-  ConnectOutcome outcome = ConnectOutcome::kFailed;
-  if (lookup.Result(&agent)) outcome = Connect(agent);
-  if (outcome == ConnectOutcome::kStopped) {
-    ScopedLock<AgentConnector> guard(this, true);
-    DestroyAttachedSocket();
-    return false;
+  const ConnectOutcome outcome = lookup.Result(&agent) ? Connect(agent) : ConnectOutcome::kFailed;
+  // A stop ends the attempt without a line.
+  if (outcome != ConnectOutcome::kStopped) {
+    const bool connected = outcome == ConnectOutcome::kConnected;
+    const uint32_t connect_error = connected ? 0 : LastErrorCode();
+    log_->Write(1, L"Error code : %d Connect IP: %ls Port:%u  \n", static_cast<int>(connect_error),
+                address.c_str(), static_cast<unsigned>(timing_.agent_port));
+    PrintToConsole(L"Error code %d : Connect IP:  %ls Port :%u   \n",
+                   static_cast<int>(connect_error), address.c_str(),
+                   static_cast<unsigned>(timing_.agent_port));
+    if (connected && AdmitAgent(address) && SendRegister(settings.gsid)) return true;
   }
-  const bool connected = outcome == ConnectOutcome::kConnected;
-  const uint32_t connect_error = connected ? 0 : LastErrorCode();
-  log_->Write(1, L"Error code : %d Connect IP: %ls Port:%u  \n", static_cast<int>(connect_error),
-              address.c_str(), static_cast<unsigned>(timing_.agent_port));
-  PrintToConsole(L"Error code %d : Connect IP:  %ls Port :%u   \n", static_cast<int>(connect_error),
-                 address.c_str(), static_cast<unsigned>(timing_.agent_port));
-  // Refused: closed with nothing sent; the status stays Connecting and the next attempt follows
-  // the usual delay.
-  if (!connected || !AdmitAgent(address)) {
-    ScopedLock<AgentConnector> guard(this, true);
-    DestroyAttachedSocket();
-    return false;
-  }
+  // Stopped, failed, refused (closed with nothing sent) or not registered: the status stays
+  // Connecting and the next attempt follows the usual delay.
+  ScopedLock<AgentConnector> guard(this, true);
+  DestroyAttachedSocket();
+  return false;
+}
 
+bool AgentConnector::SendRegister(int32_t gsid) {
   BufferPtr frame;
-  if (!WriteFrame(frame, MakeRegister(settings.gsid, timing_.agent_port))) {
+  if (!WriteFrame(frame, MakeRegister(gsid, timing_.agent_port))) {
     log_->Write(1, L"LStore Failed  \n");
     PrintToConsole(L"LStore Failed  \n");
-    ScopedLock<AgentConnector> guard(this, true);
-    DestroyAttachedSocket();
     return false;
   }
   ScopedLock<AgentConnector> guard(this, true);
@@ -384,7 +381,6 @@ bool AgentConnector::ConnectOnce() {
     const uint32_t error = socket == nullptr ? 0 : LastErrorCode();
     log_->Write(1, L"Blocking Send was Failed Error Code:  %u \n", error);
     PrintToConsole(L"Blocking Send was Failed  Error Code : %u \n", error);
-    DestroyAttachedSocket();
     return false;
   }
   // Small replies and warnings leave at once rather than waiting for the agent's acknowledgement
@@ -392,7 +388,7 @@ bool AgentConnector::ConnectOnce() {
   socket->SetOption(kTcpNoDelay, &kNoDelay, sizeof(kNoDelay), kTcpLevel);
   send_queue_.Open();
   SetStatus(StatusConnected);
-  Tell(L"Registered with the HA agent as GSID " + std::to_wstring(settings.gsid) + L", process " +
+  Tell(L"Registered with the HA agent as GSID " + std::to_wstring(gsid) + L", process " +
        std::to_wstring(CurrentProcessId()));
   return true;
 }

@@ -110,6 +110,9 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   // One attempt: true once registered and attached (status 2), else false with the failure logged
   // (a stop ends it without a line).
   bool ConnectOnce();
+  // Sends the Register message for gsid on the attached, admitted connection and opens the queue
+  // to it (status 2). False with the failure logged leaves the socket to the caller.
+  bool SendRegister(int32_t gsid);
   // Whether the attached socket, connected to address, reaches the agent the check names (always,
   // when the check is off). Writes the verdict when it differs from the last one. Worker only.
   bool AdmitAgent(const std::wstring& address);

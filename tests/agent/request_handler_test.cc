@@ -50,10 +50,12 @@ class ScriptedHost final : public HostCallback {
   int OnRegionRequest(RegionSink* sink) override {
     const std::vector<int32_t> values{5};
     sink->AddRegion(1, 2, &values);
+    if (gsid_during_list != 0) context->SetGsid(gsid_during_list);
     return 0;
   }
   int OnStatRequest(StatSink* sink) override {
     if (add_stats) sink->AddStat(1, 2, 3, 4, 5, 6, "s");
+    if (gsid_during_list != 0) context->SetGsid(gsid_during_list);
     return 1;
   }
   int OnRegionRequestExtra(RegionExtraSink* sink) override {
@@ -65,12 +67,16 @@ class ScriptedHost final : public HostCallback {
   }
   int OnStatRequestExtra(StatExtraSink* sink) override {
     sink->AddStat(7, 8, 0, 0, 0, 0, nullptr);
+    queued_before_extra = context->queued.size();
     return answer;
   }
 
   RecordingContext* context = nullptr;
   int answer = 1;
   bool add_stats = true;
+  // When not 0, the GSID the host switches to while it fills a list (as VexilInitConn from inside
+  // the call would).
+  int32_t gsid_during_list = 0;
   std::string order_text;
   int32_t order_length = 0;
   size_t queued_before_extra = 0;
@@ -122,16 +128,33 @@ TEST_F(RequestHandlerTest, ListRepliesThenExtrasOnlyWhenTheHostAgrees) {
                     "values=[6])])"}),
             Handle(AgentMsg(AgentTag::kRegionRequest)));
   EXPECT_EQ(1u, host_.queued_before_extra);
+  host_.queued_before_extra = 0;
   EXPECT_EQ((Frames{"StatListReply(stats=[StatInfo(ids=IdTriple(idA=1, gsid=7, idB=2), value1=3, "
                     "value2=4, value3=5, value4=6, text=\"s\")])",
                     "StatListExtra(stats=[StatInfo(ids=IdTriple(idA=7, gsid=7, idB=8), value1=0, "
                     "value2=0, value3=0, value4=0, text=\"\")])"}),
             Handle(AgentMsg(AgentTag::kStatRequest)));
+  EXPECT_EQ(1u, host_.queued_before_extra);
 
   host_.answer = 0;
   host_.add_stats = false;
   EXPECT_EQ(Frames{"StatListReply(stats=[])"}, Handle(AgentMsg(AgentTag::kStatRequest)));
   EXPECT_EQ(1u, Handle(AgentMsg(AgentTag::kRegionRequest)).size());
+}
+
+// Both lists carry the GSID the request arrived with, although the host changes it meanwhile.
+TEST_F(RequestHandlerTest, ListsKeepTheGsidOfTheirRequest) {
+  host_.gsid_during_list = 40;
+  for (const AgentTag tag : {AgentTag::kRegionRequest, AgentTag::kStatRequest}) {
+    context_.gsid = 7;
+    const Frames frames = Handle(AgentMsg(tag));
+    ASSERT_EQ(2u, frames.size());
+    for (const std::string& frame : frames) {
+      EXPECT_NE(std::string::npos, frame.find("gsid=7,")) << frame;
+      EXPECT_EQ(std::string::npos, frame.find("gsid=40")) << frame;
+    }
+    EXPECT_EQ(40, context_.gsid);
+  }
 }
 
 TEST_F(RequestHandlerTest, CommandResultIsInverted) {

@@ -475,6 +475,9 @@ TEST_F(FaultTest, StopReturnsFromEveryState) {
     std::this_thread::sleep_for(milliseconds(1000));
     EXPECT_EQ(StatusConnecting, stuck.GetStatus());
     EXPECT_TRUE(timed_stop(&stuck));
+    // The attempt a stop ends writes no line.
+    const std::string log = testing::FileBytes(log_.path());
+    EXPECT_EQ(std::string::npos, log.find("Connect IP: 127.0.0.39")) << log;
   }
 #endif
   if (testing::kSystemNameLookupTestable) {

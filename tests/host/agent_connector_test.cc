@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <future>
 #include <string>
+#include <thread>
 
+#include "support/agreeing_host.h"
 #include "support/check_recorder.h"
 #include "support/file_bytes.h"
 #include "support/test_platform.h"
@@ -147,6 +149,49 @@ TEST_F(AgentConnectorTest, StatusIsReadWhileAnotherThreadHoldsTheLock) {
   auto status = std::async(std::launch::async, [this] { return connector_.GetStatus(); });
   ASSERT_EQ(std::future_status::ready, status.wait_for(seconds(10)));
   EXPECT_EQ(StatusIdle, status.get());
+}
+
+// Nothing listens at the agent's address: each attempt writes its one line, with the refusal's
+// code, to the log and to standard output and closes its socket (the next one attaches afresh);
+// the status stays Connecting and the next attempt follows the delay.
+TEST_F(AgentConnectorTest, EveryRefusedAttemptGivesOneLineAndTheNextFollows) {
+#ifdef _WIN32
+  const std::string refused = std::to_string(WSAECONNREFUSED);
+#else
+  const std::string refused = std::to_string(ECONNREFUSED);
+#endif
+  AgentConnector connector(&log_, ConnectorTiming{50, 8990});
+  const wchar_t* const argv[] = {L"srv", L"-GSID:12", L"-HAPORT:8990", L"-HAIP:127.0.0.185", L"x"};
+  ASSERT_EQ(kInitOk, connector.InitConn(5, argv));
+  const std::string before = testing::FileBytes(log_.path());
+  const std::string line = "VexilConn[05_07:09:03:045] = Error code : " + refused +
+                           " Connect IP: 127.0.0.185 Port:8990  " + testing::kTextLineEnd +
+                           testing::kTextLineEnd;
+  StdoutCapture console;
+  testing::AgreeingHost host;
+  EXPECT_EQ(kRunStarted, connector.RunConn(&host));
+  std::string log;
+  size_t attempts = 0;
+  for (int i = 0; i < 1000 && attempts < 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(StatusConnecting, connector.GetStatus());
+    log = testing::FileBytes(log_.path());
+    attempts = (log.size() - before.size()) / line.size();
+  }
+  connector.StopConn();
+  EXPECT_EQ(StatusConnecting, connector.GetStatus());
+  log = testing::FileBytes(log_.path());
+  attempts = (log.size() - before.size()) / line.size();
+  EXPECT_GE(attempts, 3u);
+  std::string lines;
+  std::string printed;
+  for (size_t i = 0; i < attempts; ++i) {
+    lines += line;
+    printed += "Error code " + refused + " : Connect IP:  127.0.0.185 Port :8990   " +
+               testing::kTextLineEnd;
+  }
+  EXPECT_EQ(before + lines, log);
+  EXPECT_EQ(printed, console.Bytes());
 }
 
 #ifdef _WIN32

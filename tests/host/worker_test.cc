@@ -291,6 +291,26 @@ TEST_F(WorkerTest, ReconnectsWithAFreshRegisterAndNoStaleReplies) {
   EXPECT_NE(std::string::npos, log.find("Error code : 0 Connect IP: 127.0.0.1 ")) << log;
 }
 
+// A registered attempt writes its outcome, then the registration; nothing else.
+TEST_F(WorkerTest, ARegisteredAttemptLogsItsConnectThenTheRegistration) {
+  const std::string head = "VexilConn[05_07:09:03:045] = ";
+  const std::string attempt =
+      head + "Error code : 0 Connect IP: 127.0.0.1 Port:" + std::to_string(agent_.port()) + "  " +
+      testing::kTextLineEnd + testing::kTextLineEnd;
+  const std::string registered = head + "Registered with the HA agent as GSID 12, process " +
+                                 std::to_string(testing::TestProcessId()) + testing::kTextLineEnd;
+  StartAndRegister();
+  std::string log = testing::FileBytes(log_.path());
+  // The line follows the status change.
+  for (int i = 0; i < 1000 && log.find(registered) == std::string::npos; ++i) {
+    std::this_thread::sleep_for(milliseconds(10));
+    log = testing::FileBytes(log_.path());
+  }
+  const size_t at = log.find(attempt);
+  ASSERT_NE(std::string::npos, at) << log;
+  EXPECT_EQ(attempt + registered, log.substr(at));
+}
+
 TEST_F(WorkerTest, MalformedFrameEndsTheConnection) {
   StartAndRegister();
   agent_.SendBytes(std::string("\x08\x00\x00\x00\x63\x00\x00\x00", 8));  // tag 99
@@ -441,6 +461,23 @@ TEST_F(AgentCheckWorkerTest, ARefusedAgentSeesConnectionsButNotOneByteUntilTheRe
   EXPECT_NE(std::string::npos, testing::FileBytes(log_.path())
                                    .find("Agent check passed at 127.0.0.1:" +
                                          std::to_string(agent_.port()) + ": user 1001"));
+}
+
+// A refused agent sees its connection closed at once, not only when the next attempt, a long
+// delay later, replaces it.
+class SlowAgentCheckWorkerTest : protected StandInHolder, public WorkerTest {
+ protected:
+  SlowAgentCheckWorkerTest() : WorkerTest(3000, AgentCheck(testing::Keys(L"1001"), L"", &peers_)) {}
+};
+
+TEST_F(SlowAgentCheckWorkerTest, ARefusedConnectionIsClosedBeforeTheNextAttempt) {
+  PeerIdentity other;
+  other.user = L"0";
+  peers_.SetAnswer(other);
+  ASSERT_EQ(kRunStarted, connector_.RunConn(&host_));
+  ASSERT_TRUE(agent_.Accept(seconds(10)));
+  EXPECT_EQ("closed", agent_.NextFrame(milliseconds(1500)));
+  EXPECT_EQ(StatusConnecting, connector_.GetStatus());
 }
 
 // Off, the check asks the system nothing at all.
