@@ -226,13 +226,15 @@ void AgentConnector::StopConn() {
   }
   // Waited for without the lock: the worker takes it for status changes and queueing. Only this
   // call touches worker_ and the events now that stopped_ is set.
-  worker_.Join();
+  JoinStoppedWorker();
   // The worker closed its connection before it ended.
   ScopedLock<AgentConnector> guard(this, true);
   send_queue_.Clear();
   send_event_.reset();
   stop_event_.reset();
 }
+
+void AgentConnector::JoinStoppedWorker() { worker_.Join(); }
 
 int AgentConnector::SendWarningMsg(int32_t code, const char* text, const char* extraText,
                                    uint32_t idA, uint32_t idB) {
@@ -317,6 +319,7 @@ void AgentConnector::CloseAtStop() {
 }
 
 void AgentConnector::DropAfterFailure(const char* what) {
+  worker_mark_.Check();
   ScopedLock<AgentConnector> guard(this, true);
   connecting_ = false;
   const std::wstring reason = FailureText(what);
@@ -394,6 +397,7 @@ bool AgentConnector::SendRegister(int32_t gsid) {
 }
 
 bool AgentConnector::AdmitAgent(const std::wstring& address) {
+  worker_mark_.Check();
   if (!agent_check_.on()) return true;
   StreamBufferedSocket* socket = AttachedSocket();
   if (socket == nullptr) return false;
@@ -414,6 +418,7 @@ bool AgentConnector::AdmitAgent(const std::wstring& address) {
 }
 
 AgentConnector::ConnectOutcome AgentConnector::Connect(uint32_t agent) {
+  worker_mark_.Check();
   auto socket = std::make_unique<StreamBufferedSocket>();
   // A failed create shows as a failed attach.
   socket->Create(0, kStreamSocket, L"");
@@ -487,6 +492,7 @@ void AgentConnector::DestroyAttachedSocket() {
 }
 
 void AgentConnector::SendQueued() {
+  worker_mark_.Check();
   SendBufferList batch;
   send_queue_.TakeAll(&batch);
   StreamBufferedSocket* socket = AttachedSocket();
@@ -517,6 +523,7 @@ void AgentConnector::SendQueued() {
 }
 
 int AgentConnector::OnConnect(StreamBufferedSocket*, int error) {
+  worker_mark_.Check();
   connect_done_ = true;
   connect_error_ = error;
   // A failed connect ends this dispatch: the attempt's owner destroys the socket.
@@ -524,6 +531,7 @@ int AgentConnector::OnConnect(StreamBufferedSocket*, int error) {
 }
 
 int AgentConnector::OnSocketError(StreamBufferedSocket* socket, int event, int error) {
+  worker_mark_.Check();
   {
     ScopedLock<AgentConnector> guard(this, true);
     log_->Write(1, L"Error code : %d Event: %d \n", error, event);

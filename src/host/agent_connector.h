@@ -18,7 +18,8 @@
 #include "sync/critical_section.h"
 #include "sync/lockable.h"
 #include "sync/signal_event.h"
-#include "sync/thread_mark.h"
+#include "sync/thread_annotations.h"
+#include "sync/thread_checker.h"
 #include "sync/worker_thread.h"
 #include "vexilconn/vexilconn.h"
 
@@ -47,9 +48,12 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   int OnSocketError(StreamBufferedSocket* socket, int event, int error) override;
   int OnAgentMessage(StreamBufferedSocket* socket, AgentMsg& message) override;
 
-  // The connector lock: re-entrant for the owning thread. Take it with a ScopedLock.
-  void Lock() override;
-  void Unlock() override;
+  // The connector lock: re-entrant for the owning thread. Take it with a ScopedLock. To the
+  // thread-safety analysis the connector itself is the lock (GUARDED_BY(this)). Its re-entries
+  // cannot be expressed there: the calls that take it carry no EXCLUDES, as a holder may call
+  // them again (RunConn with a callback table calls RunConn).
+  void Lock() override ACQUIRE();
+  void Unlock() override RELEASE();
   // Destroys the members only. The host must have called StopConn: a worker still running would
   // use a destroyed object, and waiting for it here could hang the unload.
   ~AgentConnector() override;
@@ -114,17 +118,21 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   // to it (status 2). False with the failure logged leaves the socket to the caller.
   bool SendRegister(int32_t gsid);
   // Whether the attached socket, connected to address, reaches the agent the check names (always,
-  // when the check is off). Writes the verdict when it differs from the last one. Worker only.
+  // when the check is off). Writes the verdict when it differs from the last one. Worker only
+  // (checked).
   bool AdmitAgent(const std::wstring& address);
   // Attaches a new socket and connects it to agent (network byte order), waiting for the outcome
   // together with StopEvent. kFailed leaves the cause as the last error and the socket, if any,
-  // attached.
+  // attached. Worker only (checked).
   ConnectOutcome Connect(uint32_t agent);
   // Takes every queued buffer and sends them to the attached socket in as few system calls as
-  // possible (dropped when none is attached). Worker only.
+  // possible (dropped when none is attached). Worker only (checked).
   void SendQueued();
-  // Detaches the attached socket, if any, and destroys it. Under lock_.
-  void DestroyAttachedSocket();
+  // Detaches the attached socket, if any, and destroys it.
+  void DestroyAttachedSocket() REQUIRES(this);
+  // StopConn's wait for the worker, without the lock, which the worker takes.
+  // Unchecked: once stopped_ is set, StopConn alone touches worker_, which GUARDED_BY cannot say.
+  void JoinStoppedWorker() NO_THREAD_SAFETY_ANALYSIS;
   void SetStatus(ConnStatus status) { status_.store(status, std::memory_order_release); }
   // Writes line to the log and, as its twin, to standard output.
   void Tell(const std::wstring& line);
@@ -139,30 +147,35 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   // Written under lock_, read without it.
   std::atomic<int32_t> status_;
   // Both manual-reset; created in the constructor and closed by StopConn, after which nothing
-  // uses them (stopped_). Guarded by lock_ except for the worker's waits, which StopConn outlives.
+  // uses them (stopped_). Guarded by lock_ except for the worker's waits, which StopConn outlives:
+  // an exception GUARDED_BY cannot express, so they carry none.
   std::unique_ptr<SignalEvent> send_event_;
   std::unique_ptr<SignalEvent> stop_event_;
-  WorkerThread worker_;    // Guarded by lock_.
-  ConnSettings settings_;  // Guarded by lock_.
+  WorkerThread worker_ GUARDED_BY(this);  // Joined without it by StopConn alone, once stopped_.
+  ConnSettings settings_ GUARDED_BY(this);
   // settings_.gsid, for readers without lock_ (warnings and replies); written with it.
   std::atomic<int32_t> gsid_{0};
-  HostCallback* callback_ = nullptr;  // Borrowed from the host; set before the worker runs.
+  // Borrowed from the host; set under lock_ before the worker runs, which reads it without: not
+  // GUARDED_BY, which cannot say so.
+  HostCallback* callback_ = nullptr;
   // The callback table's host, when the worker was started with one; callback_ points to it.
-  std::unique_ptr<CallbackTableHost> owned_callback_;  // Guarded by lock_.
+  std::unique_ptr<CallbackTableHost> owned_callback_ GUARDED_BY(this);
   // Wakes the worker through send_event_; stopped, by StopConn, before the events close.
   SendQueue send_queue_;
   ConnLog* log_;
   const ConnectorTiming timing_;
-  bool stopped_ = false;    // Guarded by lock_: StopConn ran; nothing starts or queues again.
-  AgentCheck agent_check_;  // Judged by the worker only.
+  // StopConn ran; nothing starts or queues again.
+  bool stopped_ GUARDED_BY(this) = false;
+  AgentCheck agent_check_ GUARDED_BY(worker_mark_);  // Judged by the worker only.
   // The worker thread while it runs: calls made on it (from host callbacks) take other paths.
-  ThreadMark worker_mark_;
+  // The members that are the worker's alone are GUARDED_BY it: touched after worker_mark_.Check().
+  ThreadChecker worker_mark_;
   // Worker only: the last finding written, so that a squatter refused every 5 s gives one line.
-  std::wstring last_verdict_;
+  std::wstring last_verdict_ GUARDED_BY(worker_mark_);
   // Worker only: an attempt waits for its connect event; the outcome once it came.
-  bool connecting_ = false;
-  bool connect_done_ = false;
-  int connect_error_ = 0;
+  bool connecting_ GUARDED_BY(worker_mark_) = false;
+  bool connect_done_ GUARDED_BY(worker_mark_) = false;
+  int connect_error_ GUARDED_BY(worker_mark_) = 0;
 };
 
 }  // namespace vexil

@@ -7,6 +7,9 @@
 // The queue also decides what it takes, under its one lock, so that a warning needs no other: it
 // starts closed (replies only), is opened for warnings while a connection is registered, and
 // stopped for good (nothing) when the connector stops.
+//
+// The queue is its own lock (GUARDED_BY(this)), never re-entered: its public calls take it
+// themselves and exclude it.
 #ifndef VEXIL_HOST_SEND_QUEUE_H_
 #define VEXIL_HOST_SEND_QUEUE_H_
 
@@ -20,6 +23,7 @@
 #include "sync/lockable.h"
 #include "sync/scoped_lock.h"
 #include "sync/signal_event.h"
+#include "sync/thread_annotations.h"
 #include "util/buffer_ptr.h"
 
 namespace vexil {
@@ -45,54 +49,56 @@ class SendQueue final : public Lockable {
   SendQueue& operator=(const SendQueue&) = delete;
   ~SendQueue() = default;
 
-  void Lock() override { lock_.Enter(); }
-  void Unlock() override { lock_.Leave(); }
+  void Lock() override ACQUIRE() { lock_.Enter(); }
+  void Unlock() override RELEASE() { lock_.Leave(); }
 
   // Appends the frame of a reply; refused only once stopped. With wake, sets the wake event when
   // the queue was empty. An allocation failure while writing can leave part of the frame queued:
   // the caller must then Clear or Close the queue before anything is taken (the worker drops its
   // connection and does).
-  PushResult PushReply(const ConnectorMsg& message, bool wake);
+  PushResult PushReply(const ConnectorMsg& message, bool wake) EXCLUDES(this);
   // The same for a reply body under its tag, without a message value around it, frame_length
   // bytes long as the caller counted it. An allocation failure leaves the queue as it was.
   template <typename Body>
-  PushResult PushReply(ConnectorTag tag, const Body& body, uint64_t frame_length, bool wake) {
+  PushResult PushReply(ConnectorTag tag, const Body& body, uint64_t frame_length, bool wake)
+      EXCLUDES(this) {
     return PushCounted(Takes::kReplies, tag, body, frame_length, wake);
   }
   // Appends the frame of a warning, frame_length bytes long as the caller counted it; refused
   // unless open. With wake, as above. An allocation failure leaves the queue as it was.
-  PushResult PushWarning(const WarningRef& warning, uint64_t frame_length, bool wake);
+  PushResult PushWarning(const WarningRef& warning, uint64_t frame_length, bool wake)
+      EXCLUDES(this);
   // The consumer's own replies, staged without the lock and taken by its next TakeAll behind what
   // is queued: one lock per batch of replies rather than one per reply. Consumer's thread only,
   // which must Flush before it pushes anything itself, so that its own frames keep their order.
   template <typename Body>
   void Stage(ConnectorTag tag, const Body& body, uint64_t frame_length);
   // Appends the staged frames behind everything queued (dropped when stopped). Consumer only.
-  void Flush();
+  void Flush() EXCLUDES(this);
   // Warnings are taken from now on, unless stopped.
-  void Open();
+  void Open() EXCLUDES(this);
   // Drops every queued frame, staged ones included; only replies are taken from now on, unless
   // stopped. On the consumer's thread, or once it has ended.
-  void Close();
+  void Close() EXCLUDES(this);
   // Nothing is taken from now on; what is queued stays until Clear.
-  void Stop();
+  void Stop() EXCLUDES(this);
   // Drops every queued frame, staged ones included. As Close.
-  void Clear();
+  void Clear() EXCLUDES(this);
   // Moves every queued chunk, oldest first, then the staged ones (dropped when stopped), to the
   // end of *batch; the queue is empty after. Consumer only.
-  void TakeAll(SendBufferList* batch);
+  void TakeAll(SendBufferList* batch) EXCLUDES(this);
 
  private:
   enum class Takes { kReplies, kEverything, kNothing };
 
-  // Whether a push that needs the queue to take what needs stands. Under lock_.
-  bool Allows(Takes needs) const {
+  // Whether a push that needs the queue to take what needs stands.
+  bool Allows(Takes needs) const REQUIRES(this) {
     return needs == Takes::kReplies ? takes_ != Takes::kNothing : takes_ == Takes::kEverything;
   }
   // The pushes of frames whose length the caller counted.
   template <typename Body>
   PushResult PushCounted(Takes needs, ConnectorTag tag, const Body& body, uint64_t frame_length,
-                         bool wake);
+                         bool wake) EXCLUDES(this);
   // The chunk of list the next frame goes into, a new one when the last has too little room left.
   static BufferPtr& Tail(SendBufferList& list);
   // Writes the frame of body under tag, longer than the writer's first reservation, aside, where
@@ -100,15 +106,14 @@ class SendQueue final : public Lockable {
   // its size, a chunk of its own.
   template <typename Body>
   static void AppendAside(SendBufferList& list, ConnectorTag tag, const Body& body);
-  // The result of a push just taken into a queue that was_empty; sets wake_ when asked to. Under
-  // lock_.
-  PushResult Queued(bool was_empty, bool wake);
+  // The result of a push just taken into a queue that was_empty; sets wake_ when asked to.
+  PushResult Queued(bool was_empty, bool wake) REQUIRES(this);
 
   CriticalSection lock_;
-  SignalEvent* wake_;              // Not owned; only used under lock_ and before Stop.
-  SendBufferList chunks_;          // Guarded by lock_.
-  SendBufferList staged_;          // The consumer's; see Stage.
-  Takes takes_ = Takes::kReplies;  // Guarded by lock_.
+  SignalEvent* wake_ GUARDED_BY(this);  // Not owned; only used before Stop.
+  SendBufferList chunks_ GUARDED_BY(this);
+  SendBufferList staged_;  // The consumer's; see Stage.
+  Takes takes_ GUARDED_BY(this) = Takes::kReplies;
 };
 
 template <typename Body>

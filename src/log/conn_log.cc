@@ -87,6 +87,10 @@ void ConnLog::Write(int32_t level, const wchar_t* format, ...) {
   }
 
   ScopedLock<ConnLog> guard(this, true);
+  Append(line);
+}
+
+void ConnLog::Append(const std::string& line) {
   UniqueFile file(log_platform::OpenForAppend(path_));
   if (!file) return;
   std::fwrite(line.data(), 1, line.size(), file.get());

@@ -7,6 +7,7 @@
 
 #include "sync/critical_section.h"
 #include "sync/scoped_lock.h"
+#include "sync/thread_annotations.h"
 
 namespace vexil {
 
@@ -24,7 +25,8 @@ struct LogTime {
 // Returns the current local time. Called on any thread that writes.
 using LogClock = LogTime (*)();
 
-class ConnLog {
+// The log is its own lock, taken through a ScopedLock and never re-entered.
+class CAPABILITY("mutex") ConnLog {
  public:
   // Buffer sizes in wide characters, terminator included: the file name (without its folder) and
   // one message.
@@ -51,7 +53,7 @@ class ConnLog {
   // wide string arguments take %ls, and narrow text must be made wide first (NarrowToWide). The
   // message is cut to kMessageSize - 1 characters; the line is written in UTF-8, whatever the
   // locale or code page. A file that cannot be opened, or no log folder, drops the line silently.
-  void Write(int32_t level, const wchar_t* format, ...);
+  void Write(int32_t level, const wchar_t* format, ...) EXCLUDES(this);
 
   // The value of key in [section] of this load's profile; false when absent or empty.
   bool ProfileValue(const wchar_t* section, const wchar_t* key, std::wstring* value) const;
@@ -66,8 +68,11 @@ class ConnLog {
 
  private:
   friend class ScopedLock<ConnLog>;
-  void Lock() { lock_.Enter(); }
-  void Unlock() { lock_.Leave(); }
+  void Lock() ACQUIRE() { lock_.Enter(); }
+  void Unlock() RELEASE() { lock_.Leave(); }
+  // Opens the file, appends line (whole lines, UTF-8) and closes it. Under the lock, which guards
+  // the file rather than a member.
+  void Append(const std::string& line) REQUIRES(this);
 
   LogClock clock_;
   std::wstring profile_path_;

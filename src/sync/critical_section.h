@@ -1,4 +1,6 @@
 // A process-local, re-entrant lock over the system's critical section (spin count 4000).
+// Not a capability to the thread-safety analysis: the Lockable objects that hold one are, so that
+// one lock has one name there (and the analysis knows no re-entrant lock).
 #ifndef VEXIL_SYNC_CRITICAL_SECTION_H_
 #define VEXIL_SYNC_CRITICAL_SECTION_H_
 

@@ -2,17 +2,22 @@
 #ifndef VEXIL_SYNC_SCOPED_LOCK_H_
 #define VEXIL_SYNC_SCOPED_LOCK_H_
 
+#include "sync/thread_annotations.h"
+
 namespace vexil {
 
+// To the thread-safety analysis the guard holds *target from its construction to its end, so T
+// must be a CAPABILITY. lock_now false adopts a lock the caller already holds, which the analysis
+// does not check; a null target is for tests only.
 template <typename T>
-class ScopedLock {
+class SCOPED_CAPABILITY ScopedLock {
  public:
-  ScopedLock(T* target, bool lock_now) : target_(target) {
+  ScopedLock(T* target, bool lock_now) ACQUIRE(target) : target_(target) {
     if (target_ != nullptr && lock_now) target_->Lock();
   }
   ScopedLock(const ScopedLock&) = delete;
   ScopedLock& operator=(const ScopedLock&) = delete;
-  ~ScopedLock() {
+  ~ScopedLock() RELEASE() {
     if (target_ != nullptr) target_->Unlock();
   }
 

@@ -19,6 +19,11 @@ class ThreadMark {
   bool IsCurrent() const {
     return marked_.load(std::memory_order_acquire) == CurrentThreadIdentity();
   }
+  // Whether no thread is marked, or the calling one is.
+  bool IsCurrentOrNone() const {
+    const uintptr_t marked = marked_.load(std::memory_order_acquire);
+    return marked == 0 || marked == CurrentThreadIdentity();
+  }
 
  private:
   // Windows: the thread id (read from the thread's own block); POSIX: pthread_self. Never 0 for a

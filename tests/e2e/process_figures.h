@@ -22,11 +22,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/test_platform.h"
+
 namespace vexil::testing {
 
 // ThreadSanitizer maps shadow memory for every address the program touches, so the memory figure
 // grows by itself there and says nothing about leaks; the handle probes still hold.
-#if defined(__SANITIZE_THREAD__)
+#if defined(VEXIL_TESTS_THREAD_SANITIZER)
 constexpr bool kMemoryIsLeakProbe = false;
 #else
 constexpr bool kMemoryIsLeakProbe = true;

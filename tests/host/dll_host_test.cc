@@ -458,7 +458,7 @@ class LoopbackAgent {
     return bytes;
   }
 
-  TestSocketService service_;
+  [[maybe_unused]] TestSocketService service_;  // held for its life (an empty class on POSIX)
   TestSocket listener_ = kNoTestSocket;
   TestSocket client_ = kNoTestSocket;
   bool bound_ = false;

@@ -26,7 +26,9 @@ class CheckRecorder {
   RecordedCheck last() const;
 
  private:
-  void* handle_ = nullptr;
+#ifdef _WIN32
+  void* handle_ = nullptr;  // the vectored exception handler
+#endif
 };
 
 }  // namespace vexil::testing

@@ -30,6 +30,16 @@
 #include <cstdio>
 #include <string>
 
+// Defined when the program runs under ThreadSanitizer, which GCC tells by __SANITIZE_THREAD__ and
+// Clang by __has_feature(thread_sanitizer).
+#if defined(__SANITIZE_THREAD__)
+#define VEXIL_TESTS_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VEXIL_TESTS_THREAD_SANITIZER 1
+#endif
+#endif
+
 namespace vexil::testing {
 
 // The local wall-clock time to the minute, as the system reports it.
@@ -44,7 +54,7 @@ struct LocalMinute {
 // Whether a test may start one of the C library's own name lookups. ThreadSanitizer cannot follow
 // the thread glibc's asynchronous resolver starts for itself, and crashes in it: the
 // ThreadSanitizer run leaves those lookups to the AddressSanitizer and Windows runs.
-#if defined(__SANITIZE_THREAD__)
+#if defined(VEXIL_TESTS_THREAD_SANITIZER)
 constexpr bool kSystemNameLookupTestable = false;
 #else
 constexpr bool kSystemNameLookupTestable = true;

@@ -7,6 +7,7 @@
 #include "sync/last_error.h"
 #include "sync/lockable.h"
 #include "sync/scoped_lock.h"
+#include "sync/thread_checker.h"
 
 #include <thread>
 #include <vector>
@@ -114,6 +115,30 @@ TEST(ScopedLock, LocksOnlyWhenAskedAndAlwaysUnlocksANonNullTarget) {
   EXPECT_EQ(1, target.locks);
   EXPECT_EQ(2, target.unlocks);
   { ScopedLock<Lockable> guard(nullptr, true); }  // neither locks nor unlocks
+}
+
+// Any thread passes while none is marked; while one is, another raises the check, where the build
+// checks (the native presets and builds without NDEBUG), and nothing is raised where it does not.
+TEST(ThreadChecker, OnlyTheMarkedThreadPassesWhileOneIsMarked) {
+  testing::CheckRecorder recorder;
+  ThreadChecker checker;
+  const auto check_on_another_thread = [&checker] { std::thread([&] { checker.Check(); }).join(); };
+  checker.Check();
+  check_on_another_thread();
+  EXPECT_EQ(0, recorder.count());
+
+  checker.MarkCurrent();
+  checker.Check();
+  EXPECT_EQ(0, recorder.count());
+  check_on_another_thread();
+  EXPECT_EQ(kThreadChecks ? 1 : 0, recorder.count());
+  if (kThreadChecks) {
+    EXPECT_EQ(kCheckFailureCode, recorder.last().code);
+  }
+
+  checker.Clear();
+  check_on_another_thread();
+  EXPECT_EQ(kThreadChecks ? 1 : 0, recorder.count());
 }
 
 }  // namespace

@@ -34,7 +34,8 @@ TEST(CharBufferTest, CopiesAreIndependentAndOverlappingSourcesAreSafe) {
   copy.Assign("changed");
   EXPECT_STREQ(original.GetText(), "hello world");
   original = copy;
-  original = original;
+  const CharBuffer& itself = original;
+  original = itself;
   EXPECT_STREQ(original.GetText(), "changed");
   original.Assign(original.GetText() + 3, 4);
   EXPECT_STREQ(original.GetText(), "nged");
