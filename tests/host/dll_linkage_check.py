@@ -110,13 +110,14 @@ def main(argv):
         print(__doc__)
         return 2
     objdump, bin_dir, def_file = argv[1:]
+    wanted_names = exports_in_def(def_file)
     found = problems_in(dump_of(objdump, f"{bin_dir}/VexilConn.dll"),
-                        dump_of(objdump, f"{bin_dir}/Zoth.dll"), exports_in_def(def_file))
+                        dump_of(objdump, f"{bin_dir}/Zoth.dll"), wanted_names)
     for problem in found:
         print(problem)
     if not found:
-        print("VexilConn.dll: six undecorated exports, Zoth.dll by ordinal 9 only, system DLLs "
-              "otherwise")
+        print(f"VexilConn.dll: {len(wanted_names)} undecorated exports, Zoth.dll by ordinal 9 "
+              "only, system DLLs otherwise")
     return 1 if found else 0
 
 

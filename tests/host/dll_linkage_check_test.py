@@ -2,14 +2,17 @@
 """Tests of the DLL linkage check on objdump -p texts of the shape the MinGW binutils print: a
 sound DLL passes, and each way a build can go wrong is reported."""
 import os
+import re
 import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import dll_linkage_check  # noqa: E402
 
-WANTED = ["VexilInitConn", "VexilRunConn", "VexilStopConn", "VexilSendWarningMsg",
-          "VexilGetStatus", "VexilGetConfigFileName"]
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCES = os.path.join(HERE, "..", "..", "src", "host")
+# The exports the library has today, as its module-definition file lists them.
+WANTED = dll_linkage_check.exports_in_def(os.path.join(SOURCES, "VexilConn.def"))
 
 
 def conn_dump(exports=WANTED, zoth_entry="\t80000009\t    9  <none>", extra_dll=None):
@@ -54,6 +57,19 @@ class LinkageCheckTest(unittest.TestCase):
             found = dll_linkage_check.problems_in(conn, zoth, WANTED)
             self.assertEqual(len(found), 1, f"{name}: {found}")
             self.assertIn(mentioned, found[0], name)
+
+    def test_the_dll_and_the_shared_object_export_the_same_names(self):
+        with open(os.path.join(SOURCES, "libvexilconn.map")) as f:
+            in_map = sorted(re.findall(r"^\s+(Vexil\w+);", f.read(), re.MULTILINE))
+        self.assertEqual(WANTED, in_map)
+        for name in ("VexilInitConn", "VexilGetStatus", "VexilAddStatExtra", "VexilGetCounters"):
+            self.assertIn(name, WANTED)
+
+    def test_a_dll_without_the_newest_export_is_reported(self):
+        older = [name for name in WANTED if name != "VexilGetCounters"]
+        found = dll_linkage_check.problems_in(conn_dump(exports=older), ZOTH, WANTED)
+        self.assertEqual(len(found), 1, found)
+        self.assertIn("VexilGetCounters", found[0])
 
     def test_the_ucrt_is_refused_with_the_reason(self):
         # Either form of the UCRT: the forwarders of the older toolchains, or the DLL itself.
