@@ -180,7 +180,8 @@ typedef struct VexilConnCounters {
   uint64_t bytesSent;       // bytes the system took for sending
   uint64_t bytesReceived;   // bytes received from the agent
   uint64_t bytesQueued;     // now: bytes queued or handed to the connection and not yet sent
-  // The last system error code of the connection (Winsock or errno), 0 while none happened.
+  // The last system error code of a connection (Winsock or errno; 11, ERROR_BAD_FORMAT, for a
+  // malformed frame from the agent), 0 while none happened.
   uint32_t lastSystemError;
   uint32_t reserved2;  // 0
 } VexilConnCounters;
