@@ -230,7 +230,8 @@ TEST(DllCounters, EachCounterMovesWithItsEvent) {
 
   ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnected, 15000));
   ASSERT_EQ(1, library.SendWarningMsg(3, "counted", "", 0, 0));
-  ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnecting, 10000));
+  // The agent's expectations end within 20 s, and its output says which one failed.
+  ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnecting, 20000)) << agent.Output();
   VexilConnCounters c = library.Counters();
   EXPECT_EQ(1u, c.connectAttempts);
   EXPECT_EQ(1u, c.connections);
@@ -249,7 +250,7 @@ TEST(DllCounters, EachCounterMovesWithItsEvent) {
   const uint64_t bytes_sent = c.bytesSent;
 
   ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnected, 15000));
-  ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnecting, 10000));
+  ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnecting, 20000));
   c = library.Counters();
   EXPECT_EQ(2u, c.registrations);
   EXPECT_EQ(1u, c.closedByError);
