@@ -44,6 +44,32 @@ public enum RunResult {
   BadCallbacks = 5,    // the callback table was refused (a binding out of step with the library)
 }
 
+// VexilGetCounters: what the connector has counted since the library was loaded (see
+// VexilConnCounters in vexilconn.h). The same fields in the same order as the C struct, so the
+// same size and offsets in 32-bit and 64-bit processes.
+[StructLayout(LayoutKind.Sequential)]
+public struct ConnCounters {
+  public uint Size;                    // the bytes the library filled
+  public uint Reserved;
+  public ulong ConnectAttempts;        // attempts to reach the agent, the failed ones included
+  public ulong Connections;            // attempts whose TCP connect succeeded
+  public ulong Registrations;          // connections registered with the agent
+  public ulong ClosedByAgent;          // registered connections the agent closed
+  public ulong ClosedByError;          // ... ended by an error
+  public ulong ClosedAtOutgoingLimit;  // ... dropped because the agent stopped reading
+  public ulong ClosedByStop;           // ... ended by the stop
+  public ulong WarningsQueued;         // SendWarning calls that returned true
+  public ulong WarningsRefused;        // SendWarning calls that returned false
+  public ulong WarningsDropped;        // queued warnings that never reached a connection
+  public ulong FramesSent;
+  public ulong FramesReceived;
+  public ulong BytesSent;
+  public ulong BytesReceived;
+  public ulong BytesQueued;            // now: bytes waiting to be sent
+  public uint LastSystemError;         // the last system error code of the connection, or 0
+  public uint Reserved2;
+}
+
 // The server's answers to the HA agent, called on the connector's worker thread.
 public interface IVexilHost {
   // True: the connector answers the check; false: no answer is sent.
@@ -173,6 +199,17 @@ public sealed class VexilConnector : IDisposable {
   // The current status; never blocks.
   public static ConnStatus Status {
     get { return (ConnStatus)Native.VexilGetStatus(); }
+  }
+
+  // The counters; any thread, any time, also before Init and after Dispose; never blocks. Fields
+  // of a later binding that the library does not know stay 0 (Size says how far it filled).
+  public static ConnCounters Counters {
+    get {
+      var counters = new ConnCounters();
+      counters.Size = (uint)Marshal.SizeOf(typeof(ConnCounters));
+      if (Native.VexilGetCounters(ref counters) != Native.CountersFilled) counters = new ConnCounters();
+      return counters;
+    }
   }
 
   // Starts the worker, which connects to the HA agent and then calls the host.
@@ -359,6 +396,7 @@ static class Native {
 
   internal const int WarningQueued = 1;
   internal const int ListAdded = 1;
+  internal const int CountersFilled = 1;
 
   [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
   internal delegate int CheckFn(IntPtr context, int value);
@@ -411,6 +449,8 @@ static class Native {
   internal static extern int VexilAddStatExtra(IntPtr list, uint idA, uint idB, uint value1, uint value2,
                                                uint value3, uint value4,
                                                [MarshalAs(UnmanagedType.LPStr)] string text);
+  [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+  internal static extern int VexilGetCounters(ref ConnCounters counters);
 }
 
 }  // namespace Vexil

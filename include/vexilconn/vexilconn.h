@@ -1,17 +1,18 @@
 // VexilConn.dll (Windows) and libvexilconn.so (Linux): the interface a game server (the host)
 // compiles against, as C11 or as C++17.
 //
-// Architectures: VexilConn.dll comes for 32-bit (x86) and for 64-bit (x64) Windows hosts (built with
-// MinGW-w64 i686 and x86_64 GCC, posix thread model), libvexilconn.so for x86-64 Linux hosts, with
-// the same exports, log and wire. A host cannot load the library of the other architecture.
+// Architectures: VexilConn.dll comes for 32-bit (x86) and for 64-bit (x64) Windows hosts (built
+// with MinGW-w64 i686 and x86_64 GCC, posix thread model), libvexilconn.so for x86-64 Linux hosts,
+// with the same exports, log and wire. A host cannot load the library of the other architecture.
 //
 // Which host can use which interface:
 // - The C interface (everything outside "#ifdef __cplusplus"): the exports, the status values,
 //   the result codes, and the callback table VexilHostCallbacks started by VexilRunConnCallbacks,
 //   whose list replies are filled through VexilSetCounts, VexilAddRegion, VexilAddRegionExtra,
-//   VexilAddStat and VexilAddStatExtra. It needs only the platform's C calling convention (cdecl;
-//   fixed in every declaration on 32-bit Windows), so any compiler can use it: MinGW GCC, MSVC,
-//   clang in either Windows ABI, and any language that calls C functions (C# through P/Invoke).
+//   VexilAddStat and VexilAddStatExtra, and the counters VexilConnCounters filled by
+//   VexilGetCounters. It needs only the platform's C calling convention (cdecl; fixed in every
+//   declaration on 32-bit Windows), so any compiler can use it: MinGW GCC, MSVC, clang in either
+//   Windows ABI, and any language that calls C functions (C# through P/Invoke).
 // - The C++ interface (vexil::HostCallback and its sinks, given to VexilRunConn): C++
 //   virtual-table interfaces with std::vector in two sink forms. Object layout, the order of the
 //   virtual operations, the member-call convention and std::vector must be those of the library's
@@ -26,9 +27,10 @@
 //   interface.
 //
 // Order of calls: load the library, VexilInitConn, VexilRunConn or VexilRunConnCallbacks, any
-// number of VexilSendWarningMsg and VexilGetStatus, VexilStopConn, unload. Every export may be
-// called from any host thread. Strings handed to or from the host are NUL-terminated and, when
-// narrow, in the system ANSI code page (Windows) or UTF-8 (Linux, where wchar_t holds UTF-32).
+// number of VexilSendWarningMsg and VexilGetStatus, VexilStopConn, unload; VexilGetCounters at
+// any point between load and unload. Every export may be called from any host thread. Strings
+// handed to or from the host are NUL-terminated and, when narrow, in the system ANSI code page
+// (Windows) or UTF-8 (Linux, where wchar_t holds UTF-32).
 #ifndef VEXILCONN_VEXILCONN_H_
 #define VEXILCONN_VEXILCONN_H_
 
@@ -86,6 +88,11 @@
 // Result codes of the list functions VexilSetCounts to VexilAddStatExtra.
 #define VEXIL_LIST_ADDED 1    // the values were copied into the reply
 #define VEXIL_LIST_REFUSED 0  // a null list, null values with a count, a negative count, no memory
+// Result codes of VexilGetCounters.
+#define VEXIL_COUNTERS_FILLED 1   // the fields both sides know were filled; size says how far
+#define VEXIL_COUNTERS_REFUSED 0  // size below VEXIL_COUNTERS_HEADER_SIZE; nothing was written
+// The bytes of VexilConnCounters before its first counter: size and reserved.
+#define VEXIL_COUNTERS_HEADER_SIZE 8
 
 // Lists: connector-side objects through which a host of the callback table fills a list reply.
 // A list is passed to one table entry and is valid only during that call, on that thread: the
@@ -137,6 +144,47 @@ typedef struct VexilHostCallbacks {
   // null: it is not.
   int(VEXILCONN_CALLBACK* onStatRequestExtra)(void* context, VexilStatExtraList* list);
 } VexilHostCallbacks;
+
+// What the connector has counted since the library was loaded, for a host's own metrics: filled
+// by VexilGetCounters. Every field has a fixed width and lies at the same offset in 32-bit and
+// 64-bit Windows and in Linux hosts (8-byte fields at multiples of 8, no pointers). Later versions
+// of this header add fields at the end only.
+//
+// The size rule: the host sets size to sizeof(VexilConnCounters) as it compiled it before the
+// call. A size below VEXIL_COUNTERS_HEADER_SIZE is refused. Otherwise the library fills the
+// fields that lie wholly within both the host's size and its own struct, sets reserved to 0, and
+// sets size to the bytes it filled (a multiple of 8): a host built with an older, smaller
+// struct gets just its fields; a host built with a newer, larger one gets size reduced to the
+// library's struct, and its fields beyond that are left as they were.
+//
+// The counters only grow, except bytesQueued, which is a current figure. A connection is the
+// TCP connection to the HA agent; its end is counted once, under its cause, when it was
+// registered.
+typedef struct VexilConnCounters {
+  uint32_t size;             // set by the host before the call; the bytes filled after it
+  uint32_t reserved;         // 0
+  uint64_t connectAttempts;  // attempts to reach the agent, the failed ones included
+  uint64_t connections;      // attempts whose TCP connect succeeded
+  uint64_t registrations;    // connections registered with the agent (status connected)
+  // Ends of registered connections, by cause:
+  uint64_t closedByAgent;          // the agent closed the connection
+  uint64_t closedByError;          // a receive, send or protocol error, or a failure of the worker
+  uint64_t closedAtOutgoingLimit;  // the agent stopped reading: too much unsent (8 MiB)
+  uint64_t closedByStop;           // VexilStopConn (or an unload) ended it
+  uint64_t warningsQueued;         // VexilSendWarningMsg calls that returned VEXIL_WARNING_QUEUED
+  uint64_t warningsRefused;  // VexilSendWarningMsg calls that returned VEXIL_WARNING_NOT_CONNECTED
+  // Queued warnings that never reached a connection: it ended, or the connector stopped, first.
+  uint64_t warningsDropped;
+  uint64_t framesSent;      // frames handed to a connection: registrations, replies, warnings
+  uint64_t framesReceived;  // frames received from the agent
+  uint64_t bytesSent;       // bytes the system took for sending
+  uint64_t bytesReceived;   // bytes received from the agent
+  uint64_t bytesQueued;     // now: bytes queued or handed to the connection and not yet sent
+  // The last system error code of a connection (Winsock or errno; 11, ERROR_BAD_FORMAT, for a
+  // malformed frame from the agent), 0 while none happened.
+  uint32_t lastSystemError;
+  uint32_t reserved2;  // 0
+} VexilConnCounters;
 
 #ifdef __cplusplus
 extern "C" {
@@ -208,6 +256,13 @@ int VEXILCONN_CALL VexilAddStatExtra(VexilStatExtraList* list, uint32_t idA, uin
                                      uint32_t value1, uint32_t value2, uint32_t value3,
                                      uint32_t value4, const char* text);
 
+// Fills *counters by the size rule of VexilConnCounters and returns VEXIL_COUNTERS_FILLED, or
+// VEXIL_COUNTERS_REFUSED when its size is below VEXIL_COUNTERS_HEADER_SIZE. Any thread, any time
+// between load and unload: also before VexilInitConn, after VexilStopConn and inside a host
+// callback. Never blocks: each field is read on its own, so fields read together may be a moment
+// apart. A null counters raises the exception VEXIL_INTERNAL_CHECK_CODE in the host's call.
+int VEXILCONN_CALL VexilGetCounters(VexilConnCounters* counters);
+
 #ifdef __cplusplus
 }  // extern "C"
 #endif
@@ -229,6 +284,7 @@ typedef int(VEXILCONN_CALL* VexilAddStatFn)(VexilStatList*, uint32_t, uint32_t, 
                                             uint32_t, uint32_t, const char*);
 typedef int(VEXILCONN_CALL* VexilAddStatExtraFn)(VexilStatExtraList*, uint32_t, uint32_t, uint32_t,
                                                  uint32_t, uint32_t, uint32_t, const char*);
+typedef int(VEXILCONN_CALL* VexilGetCountersFn)(VexilConnCounters*);
 
 #ifdef __cplusplus
 // The C++ interface: only for hosts built with the library's compiler family (see the top).

@@ -229,7 +229,7 @@ void AgentConnector::StopConn() {
   JoinStoppedWorker();
   // The worker closed its connection before it ended.
   ScopedLock<AgentConnector> guard(this, true);
-  send_queue_.Clear();
+  counters_.Add(ConnCounters::kWarningsDropped, send_queue_.Clear());
   send_event_.reset();
   stop_event_.reset();
 }
@@ -238,8 +238,11 @@ void AgentConnector::JoinStoppedWorker() { worker_.Join(); }
 
 int AgentConnector::SendWarningMsg(int32_t code, const char* text, const char* extraText,
                                    uint32_t idA, uint32_t idB) {
-  return Guarded(L"VexilSendWarningMsg", kWarningNotConnected,
-                 [&] { return QueueWarning(code, text, extraText, idA, idB); });
+  const int result = Guarded(L"VexilSendWarningMsg", kWarningNotConnected,
+                             [&] { return QueueWarning(code, text, extraText, idA, idB); });
+  counters_.Add(result == kWarningQueued ? ConnCounters::kWarningsQueued
+                                         : ConnCounters::kWarningsRefused);
+  return result;
 }
 
 int AgentConnector::QueueWarning(int32_t code, const char* text, const char* extraText,
@@ -315,6 +318,7 @@ void AgentConnector::CloseAtStop() {
                 FailureText(failure.what()).c_str());
   }
   ScopedLock<AgentConnector> guard(this, true);
+  CountEnd(ConnCounters::kClosedByStop);
   DestroyAttachedSocket();
 }
 
@@ -325,8 +329,9 @@ void AgentConnector::DropAfterFailure(const char* what) {
   const std::wstring reason = FailureText(what);
   log_->Write(1, L"Worker failure: %ls, connection dropped \n", reason.c_str());
   PrintToConsole(L"Worker failure : %ls, connection dropped \n", reason.c_str());
+  CountEnd(ConnCounters::kClosedByError);
   DestroyAttachedSocket();
-  send_queue_.Close();
+  counters_.Add(ConnCounters::kWarningsDropped, send_queue_.Close());
   SetStatus(StatusReconnecting);
 }
 
@@ -349,12 +354,15 @@ bool AgentConnector::ConnectOnce() {
   // A name is looked up in the background; a stop abandons the lookup.
   AddressLookup lookup(address);
   if (!lookup.WaitUnlessStopped(*stop_event_, kInfinite)) return false;
+  counters_.Add(ConnCounters::kConnectAttempts);
   uint32_t agent = 0;
   const ConnectOutcome outcome = lookup.Result(&agent) ? Connect(agent) : ConnectOutcome::kFailed;
   // A stop ends the attempt without a line.
   if (outcome != ConnectOutcome::kStopped) {
     const bool connected = outcome == ConnectOutcome::kConnected;
     const uint32_t connect_error = connected ? 0 : LastErrorCode();
+    counters_.SetLastError(connect_error);
+    if (connected) counters_.Add(ConnCounters::kConnections);
     log_->Write(1, L"Error code : %d Connect IP: %ls Port:%u  \n", static_cast<int>(connect_error),
                 address.c_str(), static_cast<unsigned>(timing_.agent_port));
     PrintToConsole(L"Error code %d : Connect IP:  %ls Port :%u   \n",
@@ -389,8 +397,10 @@ bool AgentConnector::SendRegister(int32_t gsid) {
   // Small replies and warnings leave at once rather than waiting for the agent's acknowledgement
   // of the previous segment. A failure only costs latency.
   socket->SetOption(kTcpNoDelay, &kNoDelay, sizeof(kNoDelay), kTcpLevel);
+  counters_.Add(ConnCounters::kFramesSent);
   send_queue_.Open();
   SetStatus(StatusConnected);
+  counters_.Add(ConnCounters::kRegistrations);
   Tell(L"Registered with the HA agent as GSID " + std::to_wstring(gsid) + L", process " +
        std::to_wstring(CurrentProcessId()));
   return true;
@@ -420,6 +430,7 @@ bool AgentConnector::AdmitAgent(const std::wstring& address) {
 AgentConnector::ConnectOutcome AgentConnector::Connect(uint32_t agent) {
   worker_mark_.Check();
   auto socket = std::make_unique<StreamBufferedSocket>();
+  socket->CountTrafficIn(counters_.traffic());
   // A failed create shows as a failed attach.
   socket->Create(0, kStreamSocket, L"");
   {
@@ -489,15 +500,27 @@ void AgentConnector::DestroyAttachedSocket() {
   // The agent reads the replies and warnings already handed to the system, then the end of the
   // stream.
   detached->CloseAfterSending();
+  counters_.SetUnsentBytes(0);
+}
+
+void AgentConnector::CountEnd(ConnCounters::Counter cause) {
+  if (AttachedSocket() != nullptr && GetStatus() == StatusConnected) counters_.Add(cause);
 }
 
 void AgentConnector::SendQueued() {
   worker_mark_.Check();
   SendBufferList batch;
-  send_queue_.TakeAll(&batch);
+  const SendQueue::Taken taken = send_queue_.TakeAll(&batch);
   StreamBufferedSocket* socket = AttachedSocket();
   // Without a socket the messages belonged to a connection that is gone.
-  if (batch.empty() || socket == nullptr) return;
+  if (socket == nullptr) {
+    counters_.Add(ConnCounters::kWarningsDropped, taken.warnings);
+    return;
+  }
+  if (batch.empty()) {
+    counters_.SetUnsentBytes(socket->UnsentBytes());
+    return;
+  }
   // Counted per chunk of frames (at most a few KiB, or one longer frame).
   while (!batch.empty()) {
     const unsigned size = batch.front().Size();
@@ -513,13 +536,17 @@ void AgentConnector::SendQueued() {
       PrintToConsole(L"Outgoing limit reached : %u bytes unsent, connection dropped \n",
                      static_cast<unsigned>(unsent));
       // The agent has stopped reading: this connection, and the rest of the batch, is lost.
+      counters_.Add(ConnCounters::kWarningsDropped, taken.warnings);
+      limit_reached_ = true;
       OnSocketError(socket, kNetWrite, kSocketErrorNoBuffers);
       return;
     }
     socket->QueueFirstOf(&batch);
   }
+  counters_.Add(ConnCounters::kFramesSent, taken.frames);
   // A failed send shows in the socket's next network events, which end the connection.
   socket->FlushSend();
+  counters_.SetUnsentBytes(socket->UnsentBytes());
 }
 
 int AgentConnector::OnConnect(StreamBufferedSocket*, int error) {
@@ -536,6 +563,15 @@ int AgentConnector::OnSocketError(StreamBufferedSocket* socket, int event, int e
     ScopedLock<AgentConnector> guard(this, true);
     log_->Write(1, L"Error code : %d Event: %d \n", error, event);
     PrintToConsole(L"Error code : %d Event: %d \n", error, event);
+    counters_.SetLastError(static_cast<uint32_t>(error));
+    const bool at_limit = limit_reached_;
+    limit_reached_ = false;
+    if (AttachedSocket() == socket && !connecting_) {
+      const bool by_agent = event == kNetClose && error == 0;
+      CountEnd(at_limit   ? ConnCounters::kClosedAtOutgoingLimit
+               : by_agent ? ConnCounters::kClosedByAgent
+                          : ConnCounters::kClosedByError);
+    }
     if (AttachedSocket() == socket) DestroyAttachedSocket();
     // While an attempt waits for its connect, the attempt itself goes on to the next one.
     if (connecting_) {
@@ -544,7 +580,7 @@ int AgentConnector::OnSocketError(StreamBufferedSocket* socket, int event, int e
       return 1;
     }
     // Replies and warnings queued for the lost connection must not reach the next one.
-    send_queue_.Close();
+    counters_.Add(ConnCounters::kWarningsDropped, send_queue_.Close());
     SetStatus(StatusReconnecting);
   }
   ConnectLoop();
@@ -555,6 +591,7 @@ int AgentConnector::OnAgentMessage(StreamBufferedSocket*, AgentMsg& message) {
   // A frame without a message (tag 0) gets no answer, but the frames behind it in the same read
   // are still served: ending the dispatch here would leave them unanswered until the agent
   // happened to send again.
+  counters_.Add(ConnCounters::kFramesReceived);
   HandleAgentMessage(message, callback_, this);
   return 1;
 }

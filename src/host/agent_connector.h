@@ -11,6 +11,7 @@
 #include "agent/callback_table.h"
 #include "agent/request_handler.h"
 #include "host/agent_check.h"
+#include "host/conn_counters.h"
 #include "host/send_queue.h"
 #include "host/startup_options.h"
 #include "log/conn_log.h"
@@ -86,6 +87,11 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   // A copy taken under the connector lock.
   ConnSettings settings();
 
+  // VexilGetCounters: the counters' Fill, with the queue's bytes; takes no lock.
+  int GetCounters(VexilConnCounters* out) const {
+    return counters_.Fill(out, send_queue_.QueuedBytes());
+  }
+
  private:
   enum class ConnectOutcome { kConnected, kFailed, kStopped };
 
@@ -134,6 +140,8 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   // Unchecked: once stopped_ is set, StopConn alone touches worker_, which GUARDED_BY cannot say.
   void JoinStoppedWorker() NO_THREAD_SAFETY_ANALYSIS;
   void SetStatus(ConnStatus status) { status_.store(status, std::memory_order_release); }
+  // Counts the end of the attached connection under cause when it was registered.
+  void CountEnd(ConnCounters::Counter cause) REQUIRES(this);
   // Writes line to the log and, as its twin, to standard output.
   void Tell(const std::wstring& line);
 
@@ -143,6 +151,8 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   void QueueMessage(const ConnectorMsg& message) override;
   void QueueCheckReply(const CheckReply& reply) override;
 
+  // From construction to destruction, which the library's static storage makes load to unload.
+  ConnCounters counters_;
   CriticalSection lock_;
   // Written under lock_, read without it.
   std::atomic<int32_t> status_;
@@ -176,6 +186,8 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   bool connecting_ GUARDED_BY(worker_mark_) = false;
   bool connect_done_ GUARDED_BY(worker_mark_) = false;
   int connect_error_ GUARDED_BY(worker_mark_) = 0;
+  // Worker only: the connection is being dropped at the outgoing limit.
+  bool limit_reached_ GUARDED_BY(worker_mark_) = false;
 };
 
 }  // namespace vexil

@@ -10,9 +10,11 @@ SendQueue::PushResult SendQueue::PushReply(const ConnectorMsg& message, bool wak
   ScopedLock<SendQueue> guard(this, true);
   if (!Allows(Takes::kReplies)) return PushResult::kRefused;
   const bool was_empty = chunks_.empty();
+  BufferPtr& tail = Tail(chunks_);
+  const unsigned before = tail.Size();
   // No message field refuses a value.
-  if (!WriteFrame(Tail(chunks_), message)) CheckFailed();
-  return Queued(was_empty, wake);
+  if (!WriteFrame(tail, message)) CheckFailed();
+  return Queued(was_empty, wake, tail.Size() - before);
 }
 
 SendQueue::PushResult SendQueue::PushWarning(const WarningRef& warning, uint64_t frame_length,
@@ -20,7 +22,9 @@ SendQueue::PushResult SendQueue::PushWarning(const WarningRef& warning, uint64_t
   return PushCounted(Takes::kEverything, ConnectorTag::kWarning, warning, frame_length, wake);
 }
 
-SendQueue::PushResult SendQueue::Queued(bool was_empty, bool wake) {
+SendQueue::PushResult SendQueue::Queued(bool was_empty, bool wake, uint64_t bytes) {
+  ++queued_.frames;
+  queued_bytes_.fetch_add(bytes, std::memory_order_relaxed);
   if (!was_empty) return PushResult::kQueued;
   if (wake && wake_ != nullptr) wake_->Set();
   return PushResult::kQueuedFirst;
@@ -31,12 +35,13 @@ void SendQueue::Open() {
   if (takes_ != Takes::kNothing) takes_ = Takes::kEverything;
 }
 
-void SendQueue::Close() {
+uint64_t SendQueue::Close() {
   SendBufferList dropped;
   dropped.swap(staged_);
   ScopedLock<SendQueue> guard(this, true);
   dropped.splice(dropped.end(), chunks_);
   if (takes_ != Takes::kNothing) takes_ = Takes::kReplies;
+  return Forget();
 }
 
 void SendQueue::Stop() {
@@ -45,25 +50,46 @@ void SendQueue::Stop() {
   wake_ = nullptr;
 }
 
-void SendQueue::Clear() {
+uint64_t SendQueue::Clear() {
   SendBufferList dropped;
   dropped.swap(staged_);
   ScopedLock<SendQueue> guard(this, true);
   dropped.splice(dropped.end(), chunks_);
+  return Forget();
+}
+
+uint64_t SendQueue::Forget() {
+  const uint64_t warnings = queued_.warnings;
+  queued_ = Taken();
+  staged_frames_ = 0;
+  staged_bytes_ = 0;
+  queued_bytes_.store(0, std::memory_order_relaxed);
+  return warnings;
 }
 
 void SendQueue::Flush() {
   if (staged_.empty()) return;
   SendBufferList dropped;
   ScopedLock<SendQueue> guard(this, true);
-  SendBufferList& into = takes_ == Takes::kNothing ? dropped : chunks_;
-  into.splice(into.end(), staged_);
+  if (takes_ == Takes::kNothing) {
+    dropped.splice(dropped.end(), staged_);
+    queued_bytes_.fetch_sub(staged_bytes_, std::memory_order_relaxed);
+  } else {
+    chunks_.splice(chunks_.end(), staged_);
+    queued_.frames += staged_frames_;
+  }
+  staged_frames_ = 0;
+  staged_bytes_ = 0;
 }
 
-void SendQueue::TakeAll(SendBufferList* batch) {
+SendQueue::Taken SendQueue::TakeAll(SendBufferList* batch) {
   Flush();
   ScopedLock<SendQueue> guard(this, true);
   batch->splice(batch->end(), chunks_);
+  const Taken taken = queued_;
+  queued_ = Taken();
+  queued_bytes_.store(0, std::memory_order_relaxed);
+  return taken;
 }
 
 BufferPtr& SendQueue::Tail(SendBufferList& list) {

@@ -13,6 +13,7 @@
 #ifndef VEXIL_HOST_SEND_QUEUE_H_
 #define VEXIL_HOST_SEND_QUEUE_H_
 
+#include <atomic>
 #include <cstdint>
 
 #include "net/transfer.h"
@@ -40,6 +41,12 @@ class SendQueue final : public Lockable {
     // Taken into an empty queue: only then need the consumer be woken, because a consumer that
     // takes the batch after a push takes its frame with it.
     kQueuedFirst,
+  };
+
+  // What a TakeAll took: its frames, and the warnings among them.
+  struct Taken {
+    uint64_t frames = 0;
+    uint64_t warnings = 0;
   };
 
   // wake (null: none) is set by a push that asks for it and finds the queue empty, before the
@@ -78,15 +85,17 @@ class SendQueue final : public Lockable {
   // Warnings are taken from now on, unless stopped.
   void Open() EXCLUDES(this);
   // Drops every queued frame, staged ones included; only replies are taken from now on, unless
-  // stopped. On the consumer's thread, or once it has ended.
-  void Close() EXCLUDES(this);
+  // stopped. On the consumer's thread, or once it has ended. Returns the warnings dropped.
+  uint64_t Close() EXCLUDES(this);
   // Nothing is taken from now on; what is queued stays until Clear.
   void Stop() EXCLUDES(this);
   // Drops every queued frame, staged ones included. As Close.
-  void Clear() EXCLUDES(this);
+  uint64_t Clear() EXCLUDES(this);
   // Moves every queued chunk, oldest first, then the staged ones (dropped when stopped), to the
   // end of *batch; the queue is empty after. Consumer only.
-  void TakeAll(SendBufferList* batch) EXCLUDES(this);
+  Taken TakeAll(SendBufferList* batch) EXCLUDES(this);
+  // The bytes of the frames queued and staged now; any thread, without the lock.
+  uint64_t QueuedBytes() const { return queued_bytes_.load(std::memory_order_relaxed); }
 
  private:
   enum class Takes { kReplies, kEverything, kNothing };
@@ -106,14 +115,23 @@ class SendQueue final : public Lockable {
   // its size, a chunk of its own.
   template <typename Body>
   static void AppendAside(SendBufferList& list, ConnectorTag tag, const Body& body);
-  // The result of a push just taken into a queue that was_empty; sets wake_ when asked to.
-  PushResult Queued(bool was_empty, bool wake) REQUIRES(this);
+  // The result of a push of one frame of bytes just taken into a queue that was_empty; sets wake_
+  // when asked to.
+  PushResult Queued(bool was_empty, bool wake, uint64_t bytes) REQUIRES(this);
+  // Forgets the counts of every queued and staged frame; the warnings among them. By the consumer
+  // or once it has ended.
+  uint64_t Forget() REQUIRES(this);
 
   CriticalSection lock_;
   SignalEvent* wake_ GUARDED_BY(this);  // Not owned; only used before Stop.
   SendBufferList chunks_ GUARDED_BY(this);
   SendBufferList staged_;  // The consumer's; see Stage.
   Takes takes_ GUARDED_BY(this) = Takes::kReplies;
+  Taken queued_ GUARDED_BY(this);  // The frames in chunks_.
+  uint64_t staged_frames_ = 0;     // The consumer's: the frames in staged_.
+  uint64_t staged_bytes_ = 0;      // The consumer's: their bytes.
+  // The bytes in chunks_ and staged_. Written under the lock (staged_'s part by the consumer).
+  std::atomic<uint64_t> queued_bytes_{0};
 };
 
 template <typename Body>
@@ -136,8 +154,10 @@ SendQueue::PushResult SendQueue::PushCounted(Takes needs, ConnectorTag tag, cons
     ScopedLock<SendQueue> guard(this, true);
     if (!Allows(needs)) return PushResult::kRefused;
     const bool was_empty = chunks_.empty();
+    const uint64_t bytes = written.front().Size();
     chunks_.splice(chunks_.end(), written);
-    return Queued(was_empty, wake);
+    if (tag == ConnectorTag::kWarning) ++queued_.warnings;
+    return Queued(was_empty, wake, bytes);
   }
   uint8_t frame[FieldWriter::kFirstChunk];
   const auto length = static_cast<uint32_t>(frame_length);
@@ -151,13 +171,17 @@ SendQueue::PushResult SendQueue::PushCounted(Takes needs, ConnectorTag tag, cons
   // The tail has the room unless it is a longer frame's chunk; a failure to grow it appends
   // nothing.
   Tail(chunks_).Append(frame, length);
-  return Queued(was_empty, wake);
+  if (tag == ConnectorTag::kWarning) ++queued_.warnings;
+  return Queued(was_empty, wake, length);
 }
 
 template <typename Body>
 void SendQueue::Stage(ConnectorTag tag, const Body& body, uint64_t frame_length) {
   if (frame_length > FieldWriter::kFirstChunk) {
     AppendAside(staged_, tag, body);
+    ++staged_frames_;
+    staged_bytes_ += staged_.back().Size();
+    queued_bytes_.fetch_add(staged_.back().Size(), std::memory_order_relaxed);
     return;
   }
   uint8_t frame[FieldWriter::kFirstChunk];
@@ -167,6 +191,9 @@ void SendQueue::Stage(ConnectorTag tag, const Body& body, uint64_t frame_length)
     return;
   }
   Tail(staged_).Append(frame, length);
+  ++staged_frames_;
+  staged_bytes_ += length;
+  queued_bytes_.fetch_add(length, std::memory_order_relaxed);
 }
 
 }  // namespace vexil

@@ -131,4 +131,12 @@ int VEXILCONN_CALL VexilAddStatExtra(VexilStatExtraList* list, uint32_t idA, uin
   return vexil::AddStatExtraList(list, idA, idB, value1, value2, value3, value4, text);
 }
 
+int VEXILCONN_CALL VexilGetCounters(VexilConnCounters* counters) {
+  if (counters == nullptr) {
+    vexil::CheckFailed();
+    return VEXIL_COUNTERS_REFUSED;
+  }
+  return g_connector.GetCounters(counters);
+}
+
 }  // extern "C"

@@ -34,7 +34,12 @@ int StreamBufferedSocket::OnRead(int error) { return ReadIntoBuffer(*this, error
 int StreamBufferedSocket::OnWrite(int error) { return WriteFromBuffer(*this, error); }
 
 int StreamBufferedSocket::FillReceiveBuffer() {
-  return ReceiveAvailable(handle(), receive_buffer_);
+  const unsigned before = receive_buffer_.Size();
+  const int result = ReceiveAvailable(handle(), receive_buffer_);
+  if (traffic_ != nullptr && receive_buffer_.Size() > before) {
+    traffic_->received.fetch_add(receive_buffer_.Size() - before, std::memory_order_relaxed);
+  }
+  return result;
 }
 
 int StreamBufferedSocket::FlushSend() {
@@ -42,6 +47,7 @@ int StreamBufferedSocket::FlushSend() {
   const int result = FlushSendQueue(handle(), send_buffers_, &sent);
   // Bytes pushed onto SendBuffers directly may be sent without having been counted.
   unsent_bytes_ = sent < unsent_bytes_ ? unsent_bytes_ - sent : 0;
+  if (traffic_ != nullptr) traffic_->sent.fetch_add(sent, std::memory_order_relaxed);
   return result;
 }
 

@@ -4,6 +4,8 @@
 #ifndef VEXIL_NET_BUFFERED_SOCKET_H_
 #define VEXIL_NET_BUFFERED_SOCKET_H_
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "net/socket.h"
@@ -12,9 +14,19 @@
 
 namespace vexil {
 
+// Running totals of the bytes one or more sockets sent and received, read by any thread.
+struct TrafficTotals {
+  std::atomic<uint64_t> sent{0};
+  std::atomic<uint64_t> received{0};
+};
+
 class StreamBufferedSocket : public Socket {
  public:
   StreamBufferedSocket() = default;
+
+  // From now on the bytes the system takes from this socket and those it receives are added to
+  // *totals (null: to none), which must outlive the socket.
+  void CountTrafficIn(TrafficTotals* totals) { traffic_ = totals; }
 
   // Drops every buffered byte in both directions, then closes the handle.
   void Close() override;
@@ -53,6 +65,7 @@ class StreamBufferedSocket : public Socket {
   BufferPtr receive_buffer_;
   SendBufferList send_buffers_;
   size_t unsent_bytes_ = 0;
+  TrafficTotals* traffic_ = nullptr;
 };
 
 class StringBufferedSocket : public Socket {

@@ -146,6 +146,12 @@ static class Program {
       SampleGame.Say("stopping after " + elapsed + " s");
     }
     SampleGame.Say("stopped, status " + VexilConnector.Status);
+    ConnCounters counters = VexilConnector.Counters;
+    ulong ended = counters.ClosedByAgent + counters.ClosedByError + counters.ClosedAtOutgoingLimit +
+                  counters.ClosedByStop;
+    SampleGame.Say("counters: " + counters.Size + " bytes, " + counters.Registrations +
+                   " registrations, " + ended + " ended, " + counters.WarningsQueued +
+                   " warnings queued, " + counters.FramesReceived + " frames received");
     return 0;
   }
 }

@@ -39,3 +39,7 @@ bash "$source/tests/tools/sample_host_exchange.sh" --host "$work/sample-host-cs.
 [ "$status" -eq 0 ] || exit "$status"
 grep -q 'sample-host-cs: a kept list is refused after its call' "$work/exchange.out" ||
   { echo "FAIL: a reply list kept past its call was not refused"; exit 1; }
+# The demo's two registered connections, both ended by the time the host has stopped (the second
+# by the agent's quit or by the stop, whichever the connector sees first).
+grep -q 'sample-host-cs: counters: 136 bytes, 2 registrations, 2 ended' "$work/exchange.out" ||
+  { echo "FAIL: the counters do not show the demo's two connections"; exit 1; }

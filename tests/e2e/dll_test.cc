@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <future>
@@ -196,6 +197,103 @@ TEST(DllStorm, EveryQueuedWarningArrivesOnceInItsThreadsOrder) {
   }
   std::printf("storm: longest call %lld ms\n", storm.longest_ms);
   EXPECT_LT(storm.longest_ms, 1000);
+}
+
+// A host that reads the counters inside its check callback, on the worker.
+class CountersReadingHost final : public AgreeingHost {
+ public:
+  explicit CountersReadingHost(const Library* library) : library_(library) {}
+  int OnCheckRequest(int32_t) override {
+    frames_received_in_callback_ = library_->Counters().framesReceived;
+    return 1;
+  }
+  uint64_t frames_received_in_callback() const { return frames_received_in_callback_; }
+
+ private:
+  const Library* library_;
+  std::atomic<uint64_t> frames_received_in_callback_{0};
+};
+
+// Each counter moves with its own event, through the library and its 5 s retry delay, against an
+// agent that closes, sends a malformed frame, stops reading and is finally left by a stop.
+TEST(DllCounters, EachCounterMovesWithItsEvent) {
+  vexil::tools::RunningAgent agent(
+      "127.0.0.56", {"expect Register 15000", "check 5", "expect CheckReply 10000 value=5",
+                     "expect Warning 10000 code=3", "close",         // closed by the agent
+                     "expect Register 15000", "wait 500", "tag 99",  // an error
+                     "expect Register 15000", "stall", "wait 20000", "resume",  // the limit
+                     "expect Register 20000", "wait 10000", "quit"});
+  ASSERT_TRUE(agent.listening());
+  Library library;
+  CountersReadingHost host(&library);
+  ASSERT_TRUE(StartLibrary(library, L"127.0.0.56", &host));
+
+  ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnected, 15000));
+  ASSERT_EQ(1, library.SendWarningMsg(3, "counted", "", 0, 0));
+  // The agent's expectations end within 20 s, and its output says which one failed.
+  ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnecting, 20000)) << agent.Output();
+  VexilConnCounters c = library.Counters();
+  EXPECT_EQ(1u, c.connectAttempts);
+  EXPECT_EQ(1u, c.connections);
+  EXPECT_EQ(1u, c.registrations);
+  EXPECT_EQ(1u, c.closedByAgent);
+  EXPECT_EQ(0u, c.closedByError + c.closedAtOutgoingLimit + c.closedByStop);
+  EXPECT_EQ(1u, c.warningsQueued);
+  EXPECT_EQ(0u, c.warningsRefused + c.warningsDropped);
+  EXPECT_EQ(3u, c.framesSent) << "Register, CheckReply, Warning";
+  EXPECT_EQ(1u, c.framesReceived);
+  EXPECT_EQ(1u, host.frames_received_in_callback()) << "read inside the callback";
+  EXPECT_GT(c.bytesSent, c.bytesReceived);
+  EXPECT_GT(c.bytesReceived, 0u);
+  EXPECT_EQ(0u, c.bytesQueued);
+  EXPECT_EQ(0u, c.lastSystemError);
+  const uint64_t bytes_sent = c.bytesSent;
+
+  ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnected, 15000));
+  ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnecting, 20000));
+  c = library.Counters();
+  EXPECT_EQ(2u, c.registrations);
+  EXPECT_EQ(1u, c.closedByError);
+  EXPECT_EQ(11u, c.lastSystemError) << "ERROR_BAD_FORMAT: a frame with an unknown tag";
+  EXPECT_GT(c.bytesSent, bytes_sent) << "the second Register";
+
+  // The agent stops reading: 4000-byte warnings pile up until the connection holds the most it
+  // may and is dropped.
+  ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnected, 15000));
+  const std::string text(4000, 'w');
+  uint64_t queued = 0;
+  uint64_t most_queued = 0;
+  for (int i = 0; i < 20000 && library.GetStatus() == vexil::StatusConnected; ++i) {
+    queued += library.SendWarningMsg(i, text.c_str(), "", 0, 0) == 1 ? 1 : 0;
+    if (i % 100 == 0) most_queued = std::max(most_queued, library.Counters().bytesQueued);
+  }
+  ASSERT_NE(vexil::StatusConnected, library.GetStatus()) << "the connection was never dropped";
+  ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnecting, 5000));
+  c = library.Counters();
+  EXPECT_EQ(3u, c.registrations);
+  EXPECT_EQ(1u, c.closedAtOutgoingLimit);
+  EXPECT_EQ(1u, c.closedByError) << "the limit is a cause of its own";
+  EXPECT_EQ(1u + queued, c.warningsQueued);
+  EXPECT_GT(c.warningsDropped, 0u);
+  EXPECT_LE(c.warningsDropped, queued);
+  EXPECT_GT(most_queued, 1u << 20) << "bytes queued while the agent did not read";
+  EXPECT_EQ(0u, c.bytesQueued) << "dropped with the connection";
+  std::printf(
+      "counters: %llu warnings queued at the stall, %llu dropped, at most %llu bytes "
+      "queued\n",
+      static_cast<unsigned long long>(queued), static_cast<unsigned long long>(c.warningsDropped),
+      static_cast<unsigned long long>(most_queued));
+
+  ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnected, 30000));
+  library.StopConn();
+  c = library.Counters();
+  EXPECT_EQ(4u, c.connections);
+  EXPECT_EQ(4u, c.registrations);
+  EXPECT_EQ(c.connections, c.connectAttempts);
+  EXPECT_EQ(1u, c.closedByStop);
+  EXPECT_EQ(1u, c.closedByAgent);
+  EXPECT_EQ(0u, c.bytesQueued);
+  agent.Join();
 }
 
 #ifndef _WIN32

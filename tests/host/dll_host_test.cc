@@ -365,6 +365,52 @@ void SleepMilliseconds(int milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+// The counters from load to unload, before VexilInitConn and after VexilStopConn, by the size rule
+// of the header: a size too small for the header is refused, an older host's smaller struct is
+// filled only as far as it reaches, a later host's larger one only as far as ours, and size says
+// how far.
+TEST_F(DllHostTest, CountersAreReadAnyTimeByTheSizeRule) {
+  Library library;
+  ASSERT_TRUE(library.loaded());
+  ASSERT_NE(nullptr, library.Find("VexilGetCounters"));
+  VexilConnCounters counters = library.Counters();
+  EXPECT_EQ(sizeof(VexilConnCounters), counters.size);
+  EXPECT_EQ(0u, counters.connectAttempts + counters.warningsRefused + counters.bytesQueued);
+
+  struct Later {
+    VexilConnCounters known;
+    uint64_t unknown;
+  } later;
+  for (const uint32_t size : {0u, 7u, 24u, 31u, static_cast<uint32_t>(sizeof later)}) {
+    std::memset(&later, 0xA5, sizeof later);
+    later.known.size = size;
+    const int result = library.GetCounters(&later.known);
+    if (size < VEXIL_COUNTERS_HEADER_SIZE) {
+      EXPECT_EQ(VEXIL_COUNTERS_REFUSED, result) << size;
+      EXPECT_EQ(size, later.known.size);
+      EXPECT_EQ(0xA5A5A5A5u, later.known.reserved) << "nothing written";
+      continue;
+    }
+    ASSERT_EQ(VEXIL_COUNTERS_FILLED, result) << size;
+    const uint32_t filled =
+        size > sizeof(VexilConnCounters) ? sizeof(VexilConnCounters) : size & ~7u;
+    EXPECT_EQ(filled, later.known.size);
+    EXPECT_EQ(0u, later.known.connections) << "filled up to " << filled;
+    EXPECT_EQ(filled > 24 ? 0u : 0xA5A5A5A5A5A5A5A5u, later.known.registrations);
+    EXPECT_EQ(0xA5A5A5A5A5A5A5A5u, later.unknown);
+  }
+
+  EXPECT_EQ(vexil::kWarningNotConnected, library.SendWarningMsg(1, "early", "", 0, 0));
+  ASSERT_EQ(vexil::kInitOk,
+            library.InitConn({L"srv", L"-GSID:7", L"-HAPORT:8990", L"-HAIP:127.0.0.54", L"x"}));
+  library.StopConn();
+  EXPECT_EQ(vexil::kWarningNotConnected, library.SendWarningMsg(2, "late", "", 0, 0));
+  counters = library.Counters();
+  EXPECT_EQ(sizeof(VexilConnCounters), counters.size);
+  EXPECT_EQ(2u, counters.warningsRefused);
+  EXPECT_EQ(0u, counters.warningsQueued + counters.connectAttempts + counters.closedByStop);
+}
+
 TEST_F(DllHostTest, StatusIsReadWhileAnotherThreadHoldsTheConnectorLock) {
   const LocalMinute loaded = LocalMinuteNow();
   Library library;
@@ -615,9 +661,10 @@ TEST_F(DllHostTest, NullArgumentsRaiseTheCheckWithNothingLocked) {
     library.RunConn(nullptr);
     library.SendWarningMsg(0, nullptr, "", 0, 0);
     library.SendWarningMsg(0, "", nullptr, 0, 0);
+    EXPECT_EQ(VEXIL_COUNTERS_REFUSED, library.GetCounters(nullptr));
     checks = count.count();
   }
-  EXPECT_EQ(3, checks);
+  EXPECT_EQ(4, checks);
   EXPECT_EQ(vexil::StatusIdle, library.GetStatus()) << "nothing started";
   Call other([&library] { return library.InitConn({L"srv"}); });
   ASSERT_TRUE(other.Finished(10000)) << "the connector lock is free";

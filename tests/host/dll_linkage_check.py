@@ -4,7 +4,8 @@
     dll_linkage_check.py OBJDUMP BIN_DIR DEF_FILE
 
 - VexilConn.dll exports exactly the names listed in DEF_FILE, undecorated (no leading underscore,
-  no @N suffix), so GetProcAddress finds them by their plain names;
+  no @N suffix), so GetProcAddress finds them by their plain names, each under the ordinal
+  DEF_FILE gives it (a host that imports by ordinal finds every export where it was);
 - it imports from Zoth.dll by ordinal 9 alone, no name;
 - every other DLL it or Zoth.dll imports is a Windows system DLL: no MinGW runtime
   (libgcc_s, libstdc++, libwinpthread) may have to travel with it;
@@ -23,18 +24,26 @@ SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "ws2_32.dll", "iphl
                "msvcrt.dll", "ntdll.dll", "version.dll", "shell32.dll", "ole32.dll", "oleaut32.dll"}
 
 
-def exported_names(dump):
-    """The names of the "[Ordinal/Name Pointer] Table" section of objdump -p."""
-    names = []
+def exported_ordinals(dump):
+    """{name: ordinal} of the "[Ordinal/Name Pointer] Table" section of objdump -p, whose numbers
+    count from the ordinal base."""
+    base = re.search(r"Ordinal Base\s+(\d+)", dump)
+    base = int(base.group(1)) if base else 1
+    ordinals = {}
     lines = dump.split("\n")
     for i, line in enumerate(lines):
         if line.startswith("[Ordinal/Name Pointer] Table"):
             for entry in lines[i + 1:]:
-                match = re.match(r"\s*\[\s*\d+\]\s+(\S+)", entry)
+                match = re.match(r"\s*\[\s*(\d+)\]\s+(\S+)", entry)
                 if not match:
                     break
-                names.append(match.group(1))
-    return names
+                ordinals[match.group(2)] = int(match.group(1)) + base
+    return ordinals
+
+
+def exported_names(dump):
+    """The names of the "[Ordinal/Name Pointer] Table" section of objdump -p."""
+    return list(exported_ordinals(dump))
 
 
 def imports(dump):
@@ -62,20 +71,32 @@ def dump_of(objdump, path):
                           text=True).stdout
 
 
-def exports_in_def(def_file):
-    """The names a module-definition file exports (its indented EXPORTS lines, without ordinals)."""
+def ordinals_in_def(def_file):
+    """{name: ordinal} of a module-definition file's indented EXPORTS lines ("  Name @N")."""
     with open(def_file) as f:
-        return sorted(line.split()[0] for line in f
-                      if line.startswith("  ") and line.strip() and "@" not in line)
+        return {match.group(1): int(match.group(2)) for match in
+                (re.match(r"  (\w+)\s+@(\d+)\s*$", line) for line in f) if match}
 
 
-def problems_in(conn_dump, zoth_dump, wanted):
+def exports_in_def(def_file):
+    """The names a module-definition file exports (its indented EXPORTS lines)."""
+    with open(def_file) as f:
+        return sorted(line.split()[0] for line in f if line.startswith("  ") and line.strip())
+
+
+def problems_in(conn_dump, zoth_dump, wanted, ordinals=None):
     """What is wrong in the objdump -p texts of VexilConn.dll and Zoth.dll, given the export names
-    wanted; an empty list when nothing is."""
+    wanted and, when given, their ordinals ({name: ordinal}); an empty list when nothing is."""
     found = []
     names = sorted(exported_names(conn_dump))
     if names != sorted(wanted):
         found.append(f"VexilConn.dll exports {names}, expected exactly {sorted(wanted)}")
+    elif ordinals:
+        exported = exported_ordinals(conn_dump)
+        moved = [f"{name} at ordinal {exported[name]}, expected {ordinal}"
+                 for name, ordinal in sorted(ordinals.items()) if exported.get(name) != ordinal]
+        if moved:
+            found.append("VexilConn.dll exports " + "; ".join(moved))
     conn_imports = imports(conn_dump)
     zoth = {dll: entries for dll, entries in conn_imports.items() if dll.lower() == "zoth.dll"}
     if list(zoth.values()) != [[(9, None)]]:
@@ -110,13 +131,15 @@ def main(argv):
         print(__doc__)
         return 2
     objdump, bin_dir, def_file = argv[1:]
+    wanted_names = exports_in_def(def_file)
     found = problems_in(dump_of(objdump, f"{bin_dir}/VexilConn.dll"),
-                        dump_of(objdump, f"{bin_dir}/Zoth.dll"), exports_in_def(def_file))
+                        dump_of(objdump, f"{bin_dir}/Zoth.dll"), wanted_names,
+                        ordinals_in_def(def_file))
     for problem in found:
         print(problem)
     if not found:
-        print("VexilConn.dll: six undecorated exports, Zoth.dll by ordinal 9 only, system DLLs "
-              "otherwise")
+        print(f"VexilConn.dll: {len(wanted_names)} undecorated exports at their ordinals, Zoth.dll "
+              "by ordinal 9 only, system DLLs otherwise")
     return 1 if found else 0
 
 

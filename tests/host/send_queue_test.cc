@@ -213,5 +213,46 @@ TEST(SendQueue, QueuedWarningsTakeLittleMoreThanTheirFrames) {
   EXPECT_EQ(expected, Joined(batch));
 }
 
+// What the connector counts rests on the queue's own tally: the frames and warnings each batch
+// takes, the warnings a close drops, and the bytes waiting now, staged replies and frames written
+// aside included.
+TEST(SendQueue, CountsWhatItTakesDropsAndHolds) {
+  SendQueue queue(nullptr);
+  queue.Open();
+  std::string expected = FrameOf(Check(1));
+  queue.PushReply(Check(1), false);
+  PushWarning(queue, MakeWarning(1, "short"), &expected);
+  PushWarning(queue, MakeWarning(2, std::string(3 * SendQueue::kChunkBytes, 'l')), &expected);
+  queue.Stage(ConnectorTag::kCheckReply, CheckReply{2, 7}, 16);
+  expected += FrameOf(Check(2));
+  EXPECT_EQ(expected.size(), queue.QueuedBytes());
+  SendBufferList batch;
+  const SendQueue::Taken taken = queue.TakeAll(&batch);
+  EXPECT_EQ(expected, Joined(batch));
+  EXPECT_EQ(4u, taken.frames);
+  EXPECT_EQ(2u, taken.warnings);
+  EXPECT_EQ(0u, queue.QueuedBytes());
+
+  std::string dropped;
+  PushWarning(queue, MakeWarning(3, "a"), &dropped);
+  PushWarning(queue, MakeWarning(4, "b"), &dropped);
+  queue.Stage(ConnectorTag::kCheckReply, CheckReply{3, 7}, 16);
+  EXPECT_EQ(dropped.size() + 16, queue.QueuedBytes());
+  EXPECT_EQ(2u, queue.Close());
+  EXPECT_EQ(0u, queue.QueuedBytes());
+  EXPECT_EQ(0u, queue.TakeAll(&batch).frames);
+
+  // Once stopped, staged replies go when flushed, and what stayed queued goes with Clear.
+  queue.Open();
+  PushWarning(queue, MakeWarning(5, "c"), &dropped);
+  queue.Stop();
+  queue.Stage(ConnectorTag::kCheckReply, CheckReply{4, 7}, 16);
+  queue.Flush();
+  EXPECT_EQ(FrameOf(ConnectorMsg(ConnectorTag::kWarning, MakeWarning(5, "c"))).size(),
+            queue.QueuedBytes());
+  EXPECT_EQ(1u, queue.Clear());
+  EXPECT_EQ(0u, queue.QueuedBytes());
+}
+
 }  // namespace
 }  // namespace vexil

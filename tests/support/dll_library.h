@@ -88,6 +88,16 @@ class Library {
                      uint32_t idB) const {
     return Get<VexilSendWarningMsgFn>("VexilSendWarningMsg")(code, text, extra, idA, idB);
   }
+  int GetCounters(VexilConnCounters* counters) const {
+    return Get<VexilGetCountersFn>("VexilGetCounters")(counters);
+  }
+  // The counters as this header knows them; all zero when the call is refused.
+  VexilConnCounters Counters() const {
+    VexilConnCounters counters{};
+    counters.size = sizeof counters;
+    if (GetCounters(&counters) != VEXIL_COUNTERS_FILLED) counters = VexilConnCounters{};
+    return counters;
+  }
 
  private:
   template <typename Function>
