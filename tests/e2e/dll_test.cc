@@ -218,8 +218,8 @@ class CountersReadingHost final : public AgreeingHost {
 // agent that closes, sends a malformed frame, stops reading and is finally left by a stop.
 TEST(DllCounters, EachCounterMovesWithItsEvent) {
   vexil::tools::RunningAgent agent(
-      "127.0.0.56", {"expect Register 15000", "check 5", "expect CheckReply 10000 value=5",
-                     "expect Warning 10000 code=3", "close",         // closed by the agent
+      "127.0.0.56", {"expect Register 15000", "expect Warning 10000 code=3", "check 5",
+                     "expect CheckReply 10000 value=5", "close",     // closed by the agent
                      "expect Register 15000", "wait 500", "tag 99",  // an error
                      "expect Register 15000", "stall", "wait 20000", "resume",  // the limit
                      "expect Register 20000", "wait 10000", "quit"});
@@ -229,6 +229,7 @@ TEST(DllCounters, EachCounterMovesWithItsEvent) {
   ASSERT_TRUE(StartLibrary(library, L"127.0.0.56", &host));
 
   ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnected, 15000));
+  // Sent before the agent's check, so that the agent meets the two frames in a fixed order.
   ASSERT_EQ(1, library.SendWarningMsg(3, "counted", "", 0, 0));
   // The agent's expectations end within 20 s, and its output says which one failed.
   ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnecting, 20000)) << agent.Output();
