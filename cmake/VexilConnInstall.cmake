@@ -93,13 +93,21 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/${vexil_package_config}
                ${PROJECT_BINARY_DIR}/package/VexilConnConfig.cmake.genex @ONLY)
 file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/package/VexilConnConfig.cmake
      INPUT ${PROJECT_BINARY_DIR}/package/VexilConnConfig.cmake.genex)
-# 0.x releases may change the interface from one minor version to the next. The version file also
+# Before 1.0 a minor version may change the header in ways that need a host's source edited, so
+# the package accepts only its own minor version; from 1.0 on, its own major version (the rule is
+# in CHANGELOG.md's head). The version file also
 # refuses a consumer of another system, or whose pointer size differs from this build's library,
 # so that a consumer given the prefixes of several installations takes the one that fits. When
 # none fits, CMake lists what it refused with each package's version text, so that text says what
 # to do.
+if(PROJECT_VERSION_MAJOR EQUAL 0)
+  set(vexil_package_compatibility SameMinorVersion)
+else()
+  set(vexil_package_compatibility SameMajorVersion)
+endif()
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/VexilConnConfigVersionBasic.cmake
-                                 VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)
+                                 VERSION ${PROJECT_VERSION}
+                                 COMPATIBILITY ${vexil_package_compatibility})
 file(READ ${PROJECT_BINARY_DIR}/package/VexilConnConfigVersionBasic.cmake vexil_package_version)
 string(APPEND vexil_package_version "
 if(CMAKE_SYSTEM_NAME AND NOT CMAKE_SYSTEM_NAME STREQUAL \"${vexil_package_system}\")
