@@ -3,12 +3,24 @@
 # sample host against ha-agent with the example agent script: every request, an order,
 # __ISOLATE__, a warning and a reconnect. Exits 77 (skipped) when mono is not installed, or when
 # the Linux library libvexilconn.so has not been built, saying so loudly.
-#   run_csharp_host.sh SOURCE_DIR BIN_DIR LIB_DIR WORK_DIR
+#   run_csharp_host.sh [--binding FILE] [--address ADDRESS] SOURCE_DIR BIN_DIR LIB_DIR WORK_DIR
+# FILE: the binding to compile (the repository's include/vexilconn/VexilConn.cs unless given, such
+# as a release's); ADDRESS: the agent's (127.0.0.157 unless given).
 set -euo pipefail
+binding=
+address=127.0.0.157
+while [ $# -gt 0 ]; do
+  case $1 in
+    --binding) binding=$2; shift 2 ;;
+    --address) address=$2; shift 2 ;;
+    *) break ;;
+  esac
+done
 source=$1
 bin=$2
 lib=$3
 work=$4
+binding=${binding:-$source/include/vexilconn/VexilConn.cs}
 skip() {
   echo "************************************************************************"
   echo "SKIPPED: $*"
@@ -20,7 +32,7 @@ command -v mcs >/dev/null && command -v mono >/dev/null ||
 
 mkdir -p "$work"
 mcs -warnaserror -warn:4 -out:"$work/sample-host-cs.exe" \
-  "$source/include/vexilconn/VexilConn.cs" "$source/tests/csharp/SampleHost.cs"
+  "$binding" "$source/tests/csharp/SampleHost.cs"
 echo "compiled the C# binding and sample host: $work/sample-host-cs.exe"
 
 library=$lib/libvexilconn.so
@@ -34,7 +46,7 @@ if [ -n "$asan" ]; then
 fi
 status=0
 bash "$source/tests/tools/sample_host_exchange.sh" --host "$work/sample-host-cs.exe" \
-  --address 127.0.0.157 "$bin" "$source/tools/ha-agent/examples/demo.script" |
+  --address "$address" "$bin" "$source/tools/ha-agent/examples/demo.script" |
   tee "$work/exchange.out" || status=$?
 [ "$status" -eq 0 ] || exit "$status"
 grep -q 'sample-host-cs: a kept list is refused after its call' "$work/exchange.out" ||

@@ -96,12 +96,16 @@ fail() {
   exit 1
 }
 
+# The consumer looks for the package in the tree under test alone, never in the system's folders:
+# a package installed there meanwhile (the Debian packages' check) must not answer for it.
+find_only_prefix=(-DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF)
+
 # refused NAME PATTERN CMAKE_ARGS...: configuring the consumer with those arguments must fail at
 # find_package, with a message that matches PATTERN (line breaks and runs of spaces folded).
 refused() {
   local name=$1 pattern=$2
   shift 2
-  if cmake -S "$consumer" -B "$work/$name" -DCMAKE_PREFIX_PATH="$prefix" "$@" \
+  if cmake -S "$consumer" -B "$work/$name" "${find_only_prefix[@]}" "$@" \
       >"$work/$name.log" 2>&1; then
     fail "the $name consumer accepted the package"
   fi
@@ -139,7 +143,7 @@ if [ "$arch" = native ]; then
       -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchains/mingw-$cross.cmake"
   done
 
-  cmake -S "$consumer" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+  cmake -S "$consumer" -B "$work/build" -G Ninja "${find_only_prefix[@]}" \
     -DCMAKE_CXX_COMPILER="$compiler" -DCMAKE_CXX_FLAGS="$flags" \
     -DCMAKE_C_COMPILER="$c_compiler" -DCMAKE_C_FLAGS="$flags" \
     -DCONSUMER_WITH_AGENT=$with_agent -DCONSUMER_CHECK_VERSION=$check_version \
@@ -193,7 +197,7 @@ else
   refused native "a Linux host needs VexilConn's Linux package.*MinGW-w64 .*toolchain"
 
   cmake -S "$consumer" -B "$work/build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$toolchains/mingw-$arch.cmake" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchains/mingw-$arch.cmake" "${find_only_prefix[@]}" \
     -DCONSUMER_WITH_AGENT=$with_agent -DCONSUMER_CHECK_VERSION=$check_version \
     >"$work/configure.log" 2>&1 || fail "configuring the consumer failed"
   cmake --build "$work/build" >"$work/build.log" 2>&1 || fail "building the consumer failed"
