@@ -8,7 +8,6 @@ ordinal alone (Zoth.dll's), in the order of the ordinals. A host that imports by
 baseline where it was; a new export is a compatible addition. Compared as interface_baseline.py
 says; --update rewrites the baseline instead.
 """
-import argparse
 import os
 import re
 import sys
@@ -35,12 +34,7 @@ def exports(dump):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--objdump", required=True)
-    parser.add_argument("--dll", required=True)
-    parser.add_argument("--baseline", required=True)
-    parser.add_argument("--update", action="store_true")
-    args = parser.parse_args()
+    args = interface_baseline.arguments("--objdump", "--dll")
     record = exports(dll_linkage_check.dump_of(args.objdump, args.dll))
     name = os.path.basename(args.dll)
     header = (f"The exports of {name} that hosts rely on, by name and ordinal, on every "

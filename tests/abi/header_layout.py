@@ -9,7 +9,6 @@ the object file with the binutils of the same prefix (objcopy, objdump): the siz
 offsets of VexilHostCallbacks and VexilConnCounters, and each C++ interface's functions slot by
 slot. Compared as interface_baseline.py says; --update rewrites the baseline instead.
 """
-import argparse
 import os
 import re
 import struct
@@ -96,12 +95,7 @@ def layout(cxx, include):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cxx", required=True)
-    parser.add_argument("--include", required=True)
-    parser.add_argument("--baseline", required=True)
-    parser.add_argument("--update", action="store_true")
-    args = parser.parse_args()
+    args = interface_baseline.arguments("--cxx", "--include")
     record = layout(args.cxx, args.include)
     header = ("Layouts of include/vexilconn/vexilconn.h that hosts rely on, as "
               f"{os.path.basename(args.cxx)} lays them out.\n"

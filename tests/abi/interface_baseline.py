@@ -7,6 +7,7 @@ its baseline, a build's record may
 - add a key: a compatible addition (the baseline can be updated, deliberately), except where a
   rule below forbids it.
 """
+import argparse
 import re
 import sys
 
@@ -56,6 +57,16 @@ def compare(baseline, current):
         else:
             additions.append(f"{key}: added ({value})")
     return incompatible, additions
+
+
+def arguments(*required):
+    """The command line of a checker: its own required options, then --baseline and --update."""
+    parser = argparse.ArgumentParser()
+    for name in required:
+        parser.add_argument(name, required=True)
+    parser.add_argument("--baseline", required=True)
+    parser.add_argument("--update", action="store_true")
+    return parser.parse_args()
 
 
 def check_or_update(what, current, baseline_path, header, update):
