@@ -96,9 +96,14 @@ fail() {
   exit 1
 }
 
-# The consumer looks for the package in the tree under test alone, never in the system's folders:
-# a package installed there meanwhile (the Debian packages' check) must not answer for it.
-find_only_prefix=(-DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF)
+# The consumer looks for the package in the tree under test alone, never in the system's folders
+# (nor in those PATH leads to, /usr/bin giving /usr): a package installed there must not answer
+# for it.
+find_only_prefix=(-DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF
+                  -DCMAKE_FIND_USE_SYSTEM_ENVIRONMENT_PATH=OFF
+                  -DCMAKE_FIND_USE_CMAKE_ENVIRONMENT_PATH=OFF
+                  -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
+                  -DCMAKE_FIND_USE_SYSTEM_PACKAGE_REGISTRY=OFF)
 
 # refused NAME PATTERN CMAKE_ARGS...: configuring the consumer with those arguments must fail at
 # find_package, with a message that matches PATTERN (line breaks and runs of spaces folded).
