@@ -96,14 +96,14 @@ fail() {
   exit 1
 }
 
-# The consumer looks for the package in the tree under test alone, never in the system's folders
-# (nor in those PATH leads to, /usr/bin giving /usr): a package installed there must not answer
-# for it.
-find_only_prefix=(-DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF
-                  -DCMAKE_FIND_USE_SYSTEM_ENVIRONMENT_PATH=OFF
-                  -DCMAKE_FIND_USE_CMAKE_ENVIRONMENT_PATH=OFF
-                  -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
+# The consumer looks for the package in the tree under test alone: not in the system's folders
+# (also reached through PATH, /usr/bin giving /usr) unless the tree is /usr, nor in a registry. A
+# VexilConn package installed there must not answer for the tree.
+find_only_prefix=(-DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
                   -DCMAKE_FIND_USE_SYSTEM_PACKAGE_REGISTRY=OFF)
+if [ "$prefix" != /usr ]; then
+  find_only_prefix+=("-DCMAKE_IGNORE_PREFIX_PATH=/usr;/usr/local")
+fi
 
 # refused NAME PATTERN CMAKE_ARGS...: configuring the consumer with those arguments must fail at
 # find_package, with a message that matches PATTERN (line breaks and runs of spaces folded).
