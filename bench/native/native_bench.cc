@@ -1,6 +1,9 @@
 // The end-to-end figures of libvexilconn.so on Linux, each against a raw TCP baseline of the same
 // message sizes between the same two processes:
-//   vexil_native_bench [ROUNDS]
+//   vexil_native_bench [SAMPLES [ROUNDS]]
+// The figures are taken in ROUNDS short rounds (at least nine), each measuring the connector and
+// its baseline moments apart; each ratio printed is the median of the rounds' ratios, with their
+// spread, so that load on a shared machine, which comes and goes, moves both sides of a ratio.
 // The parent plays the agent (127.0.0.1:8990 for the connector, 8991 for the raw baselines); the
 // child is the host, linked with libvexilconn.so as a game server is, and takes its orders over a
 // socket pair. Every loop is bounded; any failure ends both processes.
@@ -104,16 +107,44 @@ int ConnectNoDelay(uint16_t port) {
 
 // The orders the agent gives the host over the control pair.
 struct Order {
-  char kind;       // 'e' echo baseline, 'w' warnings, 'r' raw warnings, 'q' quit
-  uint32_t a = 0;  // e: request bytes; w: threads; r: frames
-  uint32_t b = 0;  // e: reply bytes; w: warnings per thread
+  char kind;       // 'e' echo baseline, 'w' warnings, 'l' warning latencies, 'r' raw warnings,
+                   // 'c' the last check callbacks' times, 'q' quit
+  uint32_t a = 0;  // e: request bytes; w, l: threads; r: frames; c: callbacks
+  uint32_t b = 0;  // e: reply bytes; w, l: warnings per thread
+};
+
+// The percentiles of one latency sample set, in nanoseconds.
+struct Latency {
+  double p50 = 0, p99 = 0, p999 = 0, max = 0;
 };
 
 // ---- the host
 
+// When the host's check callback was entered and returned, nanoseconds of the system's monotonic
+// clock, which both processes read alike: the last kCallbackTimes calls. Written by the
+// connector's worker in the callback, read by the host's main thread once the agent has all the
+// replies (the control socket orders the two).
+constexpr uint32_t kCallbackTimes = 1024;
+struct CallbackTime {
+  int64_t entered = 0;
+  int64_t returned = 0;
+};
+CallbackTime callback_times[kCallbackTimes];
+uint32_t callbacks_seen = 0;
+
+int64_t NowNanos() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+      .count();
+}
+
 class BenchHost final : public vexil::HostCallback {
  public:
-  int OnCheckRequest(int32_t) override { return 1; }
+  int OnCheckRequest(int32_t) override {
+    CallbackTime& time = callback_times[callbacks_seen++ % kCallbackTimes];
+    time.entered = NowNanos();
+    time.returned = NowNanos();
+    return 1;
+  }
   int OnOrder(const char*, const char*, char*, int32_t* length, uint32_t, uint32_t) override {
     *length = 0;
     return 0;
@@ -141,6 +172,42 @@ std::string RawWarningFrame() {
   warning.text = kWarningText;
   warning.extraText = kWarningExtra;
   return Encode(vexil::ConnectorMsg(vexil::ConnectorTag::kWarning, warning));
+}
+
+// Times each of calls(thread, i) on threads threads, calls_each per thread, started together;
+// the percentiles over all threads' calls. A call that returns false is not counted.
+template <typename Call>
+Latency ThreadLatencies(uint32_t threads, uint32_t calls_each, Call call) {
+  std::vector<std::vector<double>> each(threads);
+  std::atomic<uint32_t> ready{0};
+  std::vector<std::thread> running;
+  for (uint32_t t = 0; t < threads; ++t) {
+    running.emplace_back([&, t] {
+      std::vector<double>& mine = each[t];
+      mine.reserve(calls_each);
+      ready.fetch_add(1);
+      // Bounded: every thread of this loop is started before any waits long.
+      while (ready.load() < threads) std::this_thread::yield();
+      for (uint32_t i = 0; i < calls_each; ++i) {
+        const auto start = Clock::now();
+        const bool counted = call(t, i);
+        const double nanos = std::chrono::duration<double, std::nano>(Clock::now() - start).count();
+        if (counted) mine.push_back(nanos);
+      }
+    });
+  }
+  for (std::thread& thread : running) thread.join();
+  std::vector<double> all;
+  for (const std::vector<double>& mine : each) all.insert(all.end(), mine.begin(), mine.end());
+  std::sort(all.begin(), all.end());
+  Latency latency;
+  if (all.empty()) return latency;
+  const auto at = [&all](double p) { return all[static_cast<size_t>(p * (all.size() - 1))]; };
+  latency.p50 = at(0.5);
+  latency.p99 = at(0.99);
+  latency.p999 = at(0.999);
+  latency.max = all.back();
+  return latency;
 }
 
 void RunHost(int control) {
@@ -189,6 +256,30 @@ void RunHost(int control) {
       const uint32_t lost = refused.load();
       WriteAll(control, &calls_per_second, sizeof calls_per_second);
       WriteAll(control, &lost, sizeof lost);
+    } else if (order.kind == 'l') {
+      // Each call's own time on its thread, order.a threads of order.b calls, the worker sending
+      // meanwhile; then the floor: the same threads copying the same bytes into a buffer of
+      // their own, timed the same way. Both sets go back to the agent as percentiles.
+      const Latency calls = ThreadLatencies(order.a, order.b, [](uint32_t t, uint32_t i) {
+        return VexilSendWarningMsg(1001, kWarningText, kWarningExtra, t, i) ==
+               vexil::kWarningQueued;
+      });
+      const Latency floor = ThreadLatencies(order.a, order.b, [](uint32_t t, uint32_t i) {
+        thread_local char own[sizeof kWarningText + sizeof kWarningExtra + 8];
+        std::memcpy(own, kWarningText, sizeof kWarningText);
+        std::memcpy(own + sizeof kWarningText, kWarningExtra, sizeof kWarningExtra);
+        std::memcpy(own + sizeof kWarningText + sizeof kWarningExtra, &t, sizeof t);
+        std::memcpy(own + sizeof kWarningText + sizeof kWarningExtra + 4, &i, sizeof i);
+        // Keeps the copies: the compiler may not drop what an opaque reader could see.
+        asm volatile("" : : "r"(own) : "memory");
+        return true;
+      });
+      WriteAll(control, &calls, sizeof calls);
+      WriteAll(control, &floor, sizeof floor);
+    } else if (order.kind == 'c') {
+      for (uint32_t i = callbacks_seen - order.a; i != callbacks_seen; ++i) {
+        WriteAll(control, &callback_times[i % kCallbackTimes], sizeof(CallbackTime));
+      }
     } else if (order.kind == 'r') {
       // The raw sender: order.a frames of a warning's size, as fast as the socket takes them.
       const std::string frame = RawWarningFrame();
@@ -239,114 +330,293 @@ double Pipelined(int fd, const std::string& request, size_t reply_bytes, int cou
 
 void SendOrder(int control, Order order) { WriteAll(control, &order, sizeof order); }
 
-// One figure against its baseline (the raw figure, or one thread's), and their ratio.
-void Ratio(const char* name, double ours, const char* against, double base, const char* unit,
-           bool lower_is_better, double target) {
-  const double ratio = ours / base;
-  const bool met = lower_is_better ? ratio <= target : ratio >= target;
-  std::printf("%-31s %11.1f %-3s %-8s %11.1f  ratio %.2f (%s is better; target %s %.2f) %s\n", name,
-              ours, unit, against, base, ratio, lower_is_better ? "lower" : "higher",
-              lower_is_better ? "<=" : ">=", target, met ? "met" : "MISSED");
+// What one round measured: each connector figure next to its baseline, taken moments apart.
+struct Round {
+  double check_p50 = 0, raw_check_p50 = 0;  // round trips, microseconds
+  double check_p99 = 0, raw_check_p99 = 0;
+  double stat_p50 = 0, raw_stat_p50 = 0;
+  double pipelined = 0, raw_pipelined = 0;  // replies per second
+  double delivered = 0, raw_delivered = 0;  // warnings per second
+  double calls[3] = {};                     // warning calls per second from 1, 4, 8 threads
+  Latency latency[3];                       // each warning call's time, 1, 4, 8 threads
+  Latency floor[3];                         // the same threads writing the same bytes
+  // What the connector adds to a check callback, microseconds, p50: from the request's sending
+  // to the callback's entry, and from its return to the reply's arrival; against half the raw
+  // round trip, the same bytes' way through the system.
+  double to_callback = 0, from_callback = 0, raw_one_way = 0;
+  uint32_t refused = 0;
+};
+
+double Median(std::vector<double> values) { return Percentile(std::move(values), 0.5); }
+
+// A figure's median over the rounds, with the rounds' spread.
+void Figure(const char* name, const std::vector<Round>& rounds, double Round::*field,
+            const char* unit) {
+  std::vector<double> values;
+  for (const Round& round : rounds) values.push_back(round.*field);
+  std::printf("bench %s %.1f %s (median of %zu rounds, %.1f to %.1f)\n", name, Median(values), unit,
+              values.size(), *std::min_element(values.begin(), values.end()),
+              *std::max_element(values.begin(), values.end()));
 }
 
-int RunAgent(int control, int rounds) {
-  const int agent_listener = Listen(kAgentPort);
-  const int raw_listener = Listen(kRawPort);
-  std::printf("waiting for the connector (its first attempt comes after 5 s)\n");
-  const int connector = AcceptNoDelay(agent_listener);
-  ReadFrameBytes(connector);  // Register
+// The median of the rounds' ratios of ours to base, with their spread, against its target. Each
+// round's ratio compares figures taken moments apart, so a load that comes and goes moves both.
+bool Ratio(const char* name, const std::vector<Round>& rounds, double (*ours)(const Round&),
+           double (*base)(const Round&), bool lower_is_better, double target) {
+  std::vector<double> ratios;
+  for (const Round& round : rounds) ratios.push_back(ours(round) / base(round));
+  const double median = Median(ratios);
+  const bool met = lower_is_better ? median <= target : median >= target;
+  std::printf(
+      "ratio %s %.2f (%s is better; median of %zu rounds, %.2f to %.2f; target %s %.2f: %s)\n",
+      name, median, lower_is_better ? "lower" : "higher", ratios.size(),
+      *std::min_element(ratios.begin(), ratios.end()),
+      *std::max_element(ratios.begin(), ratios.end()), lower_is_better ? "<=" : ">=", target,
+      met ? "met" : "MISSED");
+  return met;
+}
 
-  vexil::CheckRequest check;
-  check.value = 7;
-  const std::string check_request = Encode(vexil::AgentMsg(vexil::AgentTag::kCheckRequest, check));
-  const std::string stat_request = Encode(vexil::AgentMsg(vexil::AgentTag::kStatRequest));
-  // The reply sizes, from one exchange each.
-  WriteAll(connector, check_request.data(), check_request.size());
-  const size_t check_reply = ReadFrameBytes(connector).size();
-  WriteAll(connector, stat_request.data(), stat_request.size());
-  const size_t stat_reply = ReadFrameBytes(connector).size();
-
-  const auto raw_pair = [&](const std::string& request, size_t reply) {
-    SendOrder(control,
-              Order{'e', static_cast<uint32_t>(request.size()), static_cast<uint32_t>(reply)});
-    return AcceptNoDelay(raw_listener);
-  };
-
-  // The connector's replies to one request have one size here: checks of the same value, the
-  // same ten statistics.
-  const std::vector<double> ours_check = RoundTrips(connector, check_request, check_reply, rounds);
-  int raw = raw_pair(check_request, check_reply);
-  const std::vector<double> raw_check = RoundTrips(raw, check_request, check_reply, rounds);
-  const double raw_check_pipelined = Pipelined(raw, check_request, check_reply, rounds * 10);
-  ::close(raw);
-  const std::vector<double> ours_stat = RoundTrips(connector, stat_request, stat_reply, rounds);
-  raw = raw_pair(stat_request, stat_reply);
-  const std::vector<double> raw_stat = RoundTrips(raw, stat_request, stat_reply, rounds);
-  ::close(raw);
-  const double ours_pipelined = Pipelined(connector, check_request, check_reply, rounds * 10);
-
-  // Warnings delivered per second from one host thread, against a raw sender of same-size frames;
-  // both read the same way, into the same buffer, made before either is timed. A warning's frame
-  // has one size here (the same texts, fixed-size ids): the raw sender's.
-  const uint32_t warnings = static_cast<uint32_t>(rounds) * 50;
-  const size_t warning_bytes = RawWarningFrame().size();
-  std::string rest((warnings - 1) * warning_bytes, '\0');
-  auto start = Clock::now();
-  SendOrder(control, Order{'w', 1, warnings});
-  if (ReadFrameBytes(connector).size() != warning_bytes) Fail("warning size");
-  ReadAll(connector, &rest[0], rest.size());
-  const double ours_delivered = warnings / Seconds(start);
-  double one_thread_calls = 0;
-  uint32_t lost = 0;
-  ReadAll(control, &one_thread_calls, sizeof one_thread_calls);
-  ReadAll(control, &lost, sizeof lost);
-  SendOrder(control, Order{'r', warnings, 0});
-  raw = AcceptNoDelay(raw_listener);
-  start = Clock::now();
-  ReadAll(raw, &rest[0], warning_bytes);
-  ReadAll(raw, &rest[0], rest.size());
-  const double raw_delivered = warnings / Seconds(start);
-  ::close(raw);
-
-  // Calls per second from 1, 4 and 8 host threads, the agent reading all the while.
-  double calls[3] = {};
-  const uint32_t thread_counts[3] = {1, 4, 8};
-  for (int k = 0; k < 3; ++k) {
-    const uint32_t each = warnings / thread_counts[k];
-    std::thread drain([&] {
-      std::string all(each * thread_counts[k] * warning_bytes, '\0');
-      ReadAll(connector, &all[0], all.size());
-    });
-    SendOrder(control, Order{'w', thread_counts[k], each});
-    ReadAll(control, &calls[k], sizeof calls[k]);
-    uint32_t refused = 0;
-    ReadAll(control, &refused, sizeof refused);
-    lost += refused;
-    drain.join();
+class Agent {
+ public:
+  Agent(int control, int samples) : control_(control), samples_(samples) {}
+  Agent(const Agent&) = delete;
+  Agent& operator=(const Agent&) = delete;
+  ~Agent() {
+    for (const int fd : {connector_, raw_listener_, agent_listener_}) {
+      if (fd >= 0) ::close(fd);
+    }
   }
-  SendOrder(control, Order{'q'});
 
-  std::printf("\nlibvexilconn.so against raw TCP between the same two processes, %d rounds\n",
-              rounds);
-  Ratio("CheckRequest round trip p50", Percentile(ours_check, 0.5), "raw",
-        Percentile(raw_check, 0.5), "us", true, 1.5);
-  Ratio("StatRequest round trip p50", Percentile(ours_stat, 0.5), "raw", Percentile(raw_stat, 0.5),
-        "us", true, 1.5);
-  std::printf("%-31s %11.1f us  raw      %11.1f\n", "CheckRequest round trip p99",
-              Percentile(ours_check, 0.99), Percentile(raw_check, 0.99));
-  Ratio("pipelined checks", ours_pipelined, "raw", raw_check_pipelined, "/s", false, 0.7);
-  Ratio("warnings delivered", ours_delivered, "raw", raw_delivered, "/s", false, 0.5);
-  Ratio("warning calls, 4 threads", calls[1], "1 thread", calls[0], "/s", false, 0.8);
-  Ratio("warning calls, 8 threads", calls[2], "1 thread", calls[0], "/s", false, 0.8);
-  std::printf("warning calls from 1 thread during delivery: %.0f/s; refused: %u\n",
-              one_thread_calls, lost);
-  return lost == 0 ? 0 : 1;
+  // Waits for the connector, answers its registration and learns the replies' sizes.
+  void Start() {
+    agent_listener_ = Listen(kAgentPort);
+    raw_listener_ = Listen(kRawPort);
+    std::printf("waiting for the connector (its first attempt comes after 5 s)\n");
+    connector_ = AcceptNoDelay(agent_listener_);
+    ReadFrameBytes(connector_);  // Register
+    vexil::CheckRequest check;
+    check.value = 7;
+    check_request_ = Encode(vexil::AgentMsg(vexil::AgentTag::kCheckRequest, check));
+    stat_request_ = Encode(vexil::AgentMsg(vexil::AgentTag::kStatRequest));
+    // The connector's replies to one request have one size here: checks of the same value, the
+    // same ten statistics.
+    WriteAll(connector_, check_request_.data(), check_request_.size());
+    check_reply_ = ReadFrameBytes(connector_).size();
+    WriteAll(connector_, stat_request_.data(), stat_request_.size());
+    stat_reply_ = ReadFrameBytes(connector_).size();
+  }
+
+  // Every figure once, each connector figure right before or after its baseline.
+  Round MeasureRound() {
+    Round round;
+    const std::vector<double> check =
+        RoundTrips(connector_, check_request_, check_reply_, samples_);
+    int raw = RawPair(check_request_, check_reply_);
+    const std::vector<double> raw_check = RoundTrips(raw, check_request_, check_reply_, samples_);
+    round.raw_pipelined = Pipelined(raw, check_request_, check_reply_, samples_ * 10);
+    ::close(raw);
+    round.pipelined = Pipelined(connector_, check_request_, check_reply_, samples_ * 10);
+    round.check_p50 = Percentile(check, 0.5);
+    round.raw_check_p50 = Percentile(raw_check, 0.5);
+    round.check_p99 = Percentile(check, 0.99);
+    round.raw_check_p99 = Percentile(raw_check, 0.99);
+
+    round.stat_p50 = Percentile(RoundTrips(connector_, stat_request_, stat_reply_, samples_), 0.5);
+    raw = RawPair(stat_request_, stat_reply_);
+    round.raw_stat_p50 = Percentile(RoundTrips(raw, stat_request_, stat_reply_, samples_), 0.5);
+    ::close(raw);
+
+    round.raw_one_way = round.raw_check_p50 / 2;
+    MeasureCallbackWays(round);
+    MeasureWarnings(round);
+    return round;
+  }
+
+  void Quit() { SendOrder(control_, Order{'q'}); }
+
+ private:
+  int RawPair(const std::string& request, size_t reply) {
+    SendOrder(control_,
+              Order{'e', static_cast<uint32_t>(request.size()), static_cast<uint32_t>(reply)});
+    return AcceptNoDelay(raw_listener_);
+  }
+
+  // Check requests one at a time, each timed at its sending and its reply's arrival; the host
+  // then tells when each callback was entered and returned.
+  void MeasureCallbackWays(Round& round) {
+    const uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(samples_), kCallbackTimes);
+    std::vector<int64_t> sent(count), arrived(count);
+    std::string reply(check_reply_, '\0');
+    for (uint32_t i = 0; i < count; ++i) {
+      sent[i] = NowNanos();
+      WriteAll(connector_, check_request_.data(), check_request_.size());
+      ReadAll(connector_, &reply[0], reply.size());
+      arrived[i] = NowNanos();
+    }
+    SendOrder(control_, Order{'c', count});
+    std::vector<double> to_callback, from_callback;
+    for (uint32_t i = 0; i < count; ++i) {
+      CallbackTime time;
+      ReadAll(control_, &time, sizeof time);
+      to_callback.push_back((time.entered - sent[i]) / 1e3);
+      from_callback.push_back((arrived[i] - time.returned) / 1e3);
+    }
+    round.to_callback = Median(to_callback);
+    round.from_callback = Median(from_callback);
+  }
+
+  // Warnings delivered per second from one host thread, against a raw sender of same-size
+  // frames; both read the same way, into the same buffer, made before either is timed. A
+  // warning's frame has one size here (the same texts, fixed-size ids): the raw sender's. Then
+  // calls per second from 1, 4 and 8 host threads, the agent reading all the while.
+  void MeasureWarnings(Round& round) {
+    const uint32_t warnings = static_cast<uint32_t>(samples_) * 50;
+    const size_t warning_bytes = RawWarningFrame().size();
+    std::string rest((warnings - 1) * warning_bytes, '\0');
+    auto start = Clock::now();
+    SendOrder(control_, Order{'w', 1, warnings});
+    if (ReadFrameBytes(connector_).size() != warning_bytes) Fail("warning size");
+    ReadAll(connector_, &rest[0], rest.size());
+    round.delivered = warnings / Seconds(start);
+    double one_thread_calls = 0;
+    ReadAll(control_, &one_thread_calls, sizeof one_thread_calls);
+    ReadAll(control_, &round.refused, sizeof round.refused);
+    SendOrder(control_, Order{'r', warnings, 0});
+    const int raw = AcceptNoDelay(raw_listener_);
+    start = Clock::now();
+    ReadAll(raw, &rest[0], warning_bytes);
+    ReadAll(raw, &rest[0], rest.size());
+    round.raw_delivered = warnings / Seconds(start);
+    ::close(raw);
+
+    const uint32_t thread_counts[3] = {1, 4, 8};
+    for (int k = 0; k < 3; ++k) {
+      const uint32_t each = warnings / thread_counts[k];
+      std::thread drain([&] {
+        std::string all(each * thread_counts[k] * warning_bytes, '\0');
+        ReadAll(connector_, &all[0], all.size());
+      });
+      SendOrder(control_, Order{'w', thread_counts[k], each});
+      ReadAll(control_, &round.calls[k], sizeof round.calls[k]);
+      uint32_t refused = 0;
+      ReadAll(control_, &refused, sizeof refused);
+      round.refused += refused;
+      drain.join();
+    }
+    for (int k = 0; k < 3; ++k) {
+      const uint32_t each = 20000 / thread_counts[k];
+      std::thread drain([&] {
+        std::string all(each * thread_counts[k] * warning_bytes, '\0');
+        ReadAll(connector_, &all[0], all.size());
+      });
+      SendOrder(control_, Order{'l', thread_counts[k], each});
+      ReadAll(control_, &round.latency[k], sizeof round.latency[k]);
+      ReadAll(control_, &round.floor[k], sizeof round.floor[k]);
+      drain.join();
+    }
+  }
+
+  const int control_;  // Not owned.
+  const int samples_;
+  // Owned: closed by the destructor.
+  int agent_listener_ = -1;
+  int raw_listener_ = -1;
+  int connector_ = -1;
+  std::string check_request_;
+  std::string stat_request_;
+  size_t check_reply_ = 0;
+  size_t stat_reply_ = 0;
+};
+
+int RunAgent(int control, int samples, int round_count) {
+  Agent agent(control, samples);
+  agent.Start();
+  std::vector<Round> rounds;
+  uint32_t refused = 0;
+  for (int i = 0; i < round_count; ++i) {
+    rounds.push_back(agent.MeasureRound());
+    refused += rounds.back().refused;
+  }
+  agent.Quit();
+
+  std::printf(
+      "\nlibvexilconn.so against raw TCP between the same two processes: %d rounds of %d "
+      "samples, the connector and its baseline measured moments apart in each\n",
+      round_count, samples);
+  Figure("native_check_round_trip_p50", rounds, &Round::check_p50, "us");
+  Figure("native_check_round_trip_p50_raw", rounds, &Round::raw_check_p50, "us");
+  Figure("native_check_round_trip_p99", rounds, &Round::check_p99, "us");
+  Figure("native_check_round_trip_p99_raw", rounds, &Round::raw_check_p99, "us");
+  Figure("native_stat_round_trip_p50", rounds, &Round::stat_p50, "us");
+  Figure("native_stat_round_trip_p50_raw", rounds, &Round::raw_stat_p50, "us");
+  Figure("native_pipelined_checks", rounds, &Round::pipelined, "replies/s");
+  Figure("native_pipelined_checks_raw", rounds, &Round::raw_pipelined, "replies/s");
+  Figure("native_warnings_delivered", rounds, &Round::delivered, "warnings/s");
+  Figure("native_warnings_delivered_raw", rounds, &Round::raw_delivered, "warnings/s");
+  std::vector<double> calls[3];
+  for (const Round& round : rounds) {
+    for (int k = 0; k < 3; ++k) calls[k].push_back(round.calls[k]);
+  }
+  std::printf("bench native_warning_calls_1_thread %.0f calls/s (median)\n", Median(calls[0]));
+  std::printf("bench native_warning_calls_4_threads %.0f calls/s (median)\n", Median(calls[1]));
+  std::printf("bench native_warning_calls_8_threads %.0f calls/s (median)\n", Median(calls[2]));
+  Ratio(
+      "native_check_round_trip_p50", rounds, [](const Round& r) { return r.check_p50; },
+      [](const Round& r) { return r.raw_check_p50; }, true, 1.5);
+  Ratio(
+      "native_stat_round_trip_p50", rounds, [](const Round& r) { return r.stat_p50; },
+      [](const Round& r) { return r.raw_stat_p50; }, true, 1.5);
+  Ratio(
+      "native_pipelined_checks", rounds, [](const Round& r) { return r.pipelined; },
+      [](const Round& r) { return r.raw_pipelined; }, false, 0.7);
+  Ratio(
+      "native_warnings_delivered", rounds, [](const Round& r) { return r.delivered; },
+      [](const Round& r) { return r.raw_delivered; }, false, 0.5);
+  Ratio(
+      "native_warning_calls_4_threads_of_1", rounds, [](const Round& r) { return r.calls[1]; },
+      [](const Round& r) { return r.calls[0]; }, false, 0.8);
+  Ratio(
+      "native_warning_calls_8_threads_of_1", rounds, [](const Round& r) { return r.calls[2]; },
+      [](const Round& r) { return r.calls[0]; }, false, 0.8);
+  // Each VexilSendWarningMsg call's time on its host thread, against the same threads writing
+  // the same bytes into a buffer of their own: the medians over the rounds of each percentile.
+  std::printf(
+      "\nVexilSendWarningMsg call latency on the host's threads, ns (median over the rounds)\n");
+  std::printf("%-9s %9s %9s %9s %9s   %9s %9s %9s %9s\n", "threads", "p50", "p99", "p99.9", "max",
+              "floor p50", "p99", "p99.9", "max");
+  const char* names[3] = {"1", "4", "8"};
+  for (int k = 0; k < 3; ++k) {
+    const auto median_of = [&rounds, k](bool floor, double Latency::*field) {
+      std::vector<double> values;
+      for (const Round& round : rounds)
+        values.push_back((floor ? round.floor : round.latency)[k].*field);
+      return Median(values);
+    };
+    std::printf("%-9s %9.0f %9.0f %9.0f %9.0f   %9.0f %9.0f %9.0f %9.0f\n", names[k],
+                median_of(false, &Latency::p50), median_of(false, &Latency::p99),
+                median_of(false, &Latency::p999), median_of(false, &Latency::max),
+                median_of(true, &Latency::p50), median_of(true, &Latency::p99),
+                median_of(true, &Latency::p999), median_of(true, &Latency::max));
+    std::printf("bench native_warning_call_p999_%s_threads %.0f ns (floor %.0f ns)\n", names[k],
+                median_of(false, &Latency::p999), median_of(true, &Latency::p999));
+  }
+  Figure("native_request_to_callback_p50", rounds, &Round::to_callback, "us");
+  Figure("native_callback_to_reply_p50", rounds, &Round::from_callback, "us");
+  Figure("native_raw_one_way_p50", rounds, &Round::raw_one_way, "us");
+  Ratio(
+      "native_warning_call_p999_8_threads_of_floor", rounds,
+      [](const Round& r) { return r.latency[2].p999; },
+      [](const Round& r) { return r.floor[2].p999; }, true, 3.0);
+  std::printf("warnings refused: %u\n", refused);
+  return refused == 0 ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::max(100, std::atoi(argv[1])) : 2000;
+  // SAMPLES per figure per round (300 unless given), in ROUNDS rounds (9 unless given, no fewer).
+  const int samples = argc > 1 ? std::max(100, std::atoi(argv[1])) : 300;
+  const int round_count = argc > 2 ? std::max(9, std::atoi(argv[2])) : 9;
   int pair[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) Fail("socketpair");
   const pid_t child = ::fork();
@@ -357,7 +627,7 @@ int main(int argc, char** argv) {
     std::_Exit(0);
   }
   ::close(pair[1]);
-  const int result = RunAgent(pair[0], rounds);
+  const int result = RunAgent(pair[0], samples, round_count);
   int status = 0;
   ::waitpid(child, &status, 0);
   return result != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ? 1 : 0;
