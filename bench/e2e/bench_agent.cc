@@ -428,6 +428,27 @@ int Run(const Options& options) {
                  });
   }
 
+  // Each warning call's time on its host thread, 1, 4 and 8 threads while the worker sends and
+  // this agent reads, next to the same threads copying the same bytes: one of each per round,
+  // each percentile's median over the rounds printed.
+  constexpr int32_t kLatencyCalls = 8000;
+  const int32_t latencyThreads[3] = {1, 4, 8};
+  std::vector<PhaseResult> callLatency[3], copyLatency[3];
+  for (int32_t round = 0; round < rounds; ++round) {
+    for (int k = 0; k < 3; ++k) {
+      Phase phase = MakePhase(PhaseKind::kWarningLatency, "warning_latency", kLatencyCalls);
+      phase.threads = latencyThreads[k];
+      const int32_t calls = kLatencyCalls / latencyThreads[k] * latencyThreads[k];
+      callLatency[k].push_back(run.ConnectorPhase(phase, [&] {
+        replies.Expect(ConnectorTag::kWarning);
+        for (int32_t arrived = 0; arrived < calls;) arrived += replies.Receive();
+      }));
+      phase.kind = PhaseKind::kCopyLatency;
+      std::snprintf(phase.label, sizeof(phase.label), "%s", "copy_latency");
+      copyLatency[k].push_back(run.HostPhase(phase));
+    }
+  }
+
   // Warnings queued while the worker is held in a check: nothing can be sent meanwhile.
   const std::string hold = CheckRequestFrame(kHoldCheckValue);
   const PhaseResult memory =
@@ -477,6 +498,29 @@ int Run(const Options& options) {
   Print("queued_warning_private", memory.values[1] / queued, "bytes/warning");
   Print("queued_warning_heap", memory.values[2] / queued, "bytes/warning");
   const char* lower = "lower is better";
+  const char* names[4] = {"p50", "p99", "p999", "max"};
+  for (int k = 0; k < 3; ++k) {
+    for (int v = 0; v < 4; ++v) {
+      std::vector<double> calls, copies;
+      for (const PhaseResult& result : callLatency[k]) calls.push_back(result.values[v]);
+      for (const PhaseResult& result : copyLatency[k]) copies.push_back(result.values[v]);
+      std::sort(calls.begin(), calls.end());
+      std::sort(copies.begin(), copies.end());
+      const std::string threads = std::to_string(latencyThreads[k]);
+      Print("warning_call_" + std::string(names[v]) + "_" + threads + "_threads",
+            calls[calls.size() / 2], "ns");
+      Print("copy_floor_" + std::string(names[v]) + "_" + threads + "_threads",
+            copies[copies.size() / 2], "ns");
+    }
+  }
+  // The tail against the floor, per round, with eight threads.
+  std::vector<double> tail;
+  for (int32_t round = 0; round < rounds; ++round) {
+    tail.push_back(callLatency[2][round].values[2] / copyLatency[2][round].values[2]);
+  }
+  std::sort(tail.begin(), tail.end());
+  PrintRatio("warning_call_p999_8_threads_vs_copy_floor", tail[tail.size() / 2],
+             "lower is better; median of the rounds");
   const char* higher = "higher is better";
   PrintRatio("check_rtt_vs_event_pingpong", check.Percentile(50) / rawEventCheck.Percentile(50),
              lower);

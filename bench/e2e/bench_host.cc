@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/call_latency.h"
 #include "bench_wire.h"
 #include "vexilconn/vexilconn.h"
 
@@ -282,6 +283,32 @@ PhaseResult RunPhase(const Phase& phase, const std::string& address, const Socke
       result.values[0] = SendWarnings(phase.count, phase.threads);
       result.values[1] = SecondsSince(start);
       ReceiveSignal(control);
+      break;
+    }
+    case PhaseKind::kWarningLatency:
+    case PhaseKind::kCopyLatency: {
+      // The warnings' phase runs while the agent reads them (it says when it has all); the
+      // copies' phase needs no agent.
+      const bool warnings = phase.kind == PhaseKind::kWarningLatency;
+      if (warnings) SendSignal(control);
+      const auto threads = static_cast<uint32_t>(phase.threads);
+      const auto each = static_cast<uint32_t>(phase.count / phase.threads);
+      const char text[] = "bench warning";
+      const char extra[] = "bench extra text";
+      const CallLatency latency =
+          warnings ? TimeCalls(threads, each,
+                               [&](uint32_t thread, uint32_t i) {
+                                 return VexilSendWarningMsg(static_cast<int32_t>(i), text, extra,
+                                                            thread, 0) == kWarningQueued;
+                               })
+                   : TimeCalls(threads, each, [&](uint32_t thread, uint32_t i) {
+                       return CopyLikeAWarning(text, sizeof text, extra, sizeof extra, thread, i);
+                     });
+      result.values[0] = latency.p50;
+      result.values[1] = latency.p99;
+      result.values[2] = latency.p999;
+      result.values[3] = latency.max;
+      if (warnings) ReceiveSignal(control);
       break;
     }
     case PhaseKind::kQueuedMemory: {

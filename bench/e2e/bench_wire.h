@@ -34,6 +34,10 @@ enum class PhaseKind : int32_t {
                         // that queued, values[1]: private bytes, values[2]: heap bytes added)
   kRawSender = 8,       // send `count` frames of replySize bytes on a new data connection, one
                         // blocking send each: the raw baseline of delivered warnings
+  kWarningLatency = 9,  // time each of `count` VexilSendWarningMsg calls spread over `threads`
+                        // threads (values: p50, p99, p99.9, max in nanoseconds)
+  kCopyLatency = 10,    // the same threads copying the same bytes into their own buffer: the
+                        // floor of kWarningLatency (values as there)
 };
 
 // Agent to host: which phase, and its sizes.
@@ -52,7 +56,7 @@ struct Phase {
 
 // Host to agent at the end of each phase; the meaning of the values depends on the phase.
 struct PhaseResult {
-  double values[3] = {0, 0, 0};
+  double values[4] = {0, 0, 0, 0};
 };
 
 // Owns one socket; closes it when destroyed.

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/call_latency.h"
 #include "blocking_io.h"
 #include "orvel/frame.h"
 #include "orvel/messages.h"
@@ -113,10 +114,7 @@ struct Order {
   uint32_t b = 0;  // e: reply bytes; w, l: warnings per thread
 };
 
-// The percentiles of one latency sample set, in nanoseconds.
-struct Latency {
-  double p50 = 0, p99 = 0, p999 = 0, max = 0;
-};
+using Latency = vexil::bench::CallLatency;
 
 // ---- the host
 
@@ -174,42 +172,6 @@ std::string RawWarningFrame() {
   return Encode(vexil::ConnectorMsg(vexil::ConnectorTag::kWarning, warning));
 }
 
-// Times each of calls(thread, i) on threads threads, calls_each per thread, started together;
-// the percentiles over all threads' calls. A call that returns false is not counted.
-template <typename Call>
-Latency ThreadLatencies(uint32_t threads, uint32_t calls_each, Call call) {
-  std::vector<std::vector<double>> each(threads);
-  std::atomic<uint32_t> ready{0};
-  std::vector<std::thread> running;
-  for (uint32_t t = 0; t < threads; ++t) {
-    running.emplace_back([&, t] {
-      std::vector<double>& mine = each[t];
-      mine.reserve(calls_each);
-      ready.fetch_add(1);
-      // Bounded: every thread of this loop is started before any waits long.
-      while (ready.load() < threads) std::this_thread::yield();
-      for (uint32_t i = 0; i < calls_each; ++i) {
-        const auto start = Clock::now();
-        const bool counted = call(t, i);
-        const double nanos = std::chrono::duration<double, std::nano>(Clock::now() - start).count();
-        if (counted) mine.push_back(nanos);
-      }
-    });
-  }
-  for (std::thread& thread : running) thread.join();
-  std::vector<double> all;
-  for (const std::vector<double>& mine : each) all.insert(all.end(), mine.begin(), mine.end());
-  std::sort(all.begin(), all.end());
-  Latency latency;
-  if (all.empty()) return latency;
-  const auto at = [&all](double p) { return all[static_cast<size_t>(p * (all.size() - 1))]; };
-  latency.p50 = at(0.5);
-  latency.p99 = at(0.99);
-  latency.p999 = at(0.999);
-  latency.max = all.back();
-  return latency;
-}
-
 void RunHost(int control) {
   static BenchHost host;
   const wchar_t* const argv[] = {L"bench", L"-GSID:7", L"-HAPORT:8990", L"-HAIP:127.0.0.1", L"x"};
@@ -260,19 +222,13 @@ void RunHost(int control) {
       // Each call's own time on its thread, order.a threads of order.b calls, the worker sending
       // meanwhile; then the floor: the same threads copying the same bytes into a buffer of
       // their own, timed the same way. Both sets go back to the agent as percentiles.
-      const Latency calls = ThreadLatencies(order.a, order.b, [](uint32_t t, uint32_t i) {
+      const Latency calls = vexil::bench::TimeCalls(order.a, order.b, [](uint32_t t, uint32_t i) {
         return VexilSendWarningMsg(1001, kWarningText, kWarningExtra, t, i) ==
                vexil::kWarningQueued;
       });
-      const Latency floor = ThreadLatencies(order.a, order.b, [](uint32_t t, uint32_t i) {
-        thread_local char own[sizeof kWarningText + sizeof kWarningExtra + 8];
-        std::memcpy(own, kWarningText, sizeof kWarningText);
-        std::memcpy(own + sizeof kWarningText, kWarningExtra, sizeof kWarningExtra);
-        std::memcpy(own + sizeof kWarningText + sizeof kWarningExtra, &t, sizeof t);
-        std::memcpy(own + sizeof kWarningText + sizeof kWarningExtra + 4, &i, sizeof i);
-        // Keeps the copies: the compiler may not drop what an opaque reader could see.
-        asm volatile("" : : "r"(own) : "memory");
-        return true;
+      const Latency floor = vexil::bench::TimeCalls(order.a, order.b, [](uint32_t t, uint32_t i) {
+        return vexil::bench::CopyLikeAWarning(kWarningText, sizeof kWarningText, kWarningExtra,
+                                              sizeof kWarningExtra, t, i);
       });
       WriteAll(control, &calls, sizeof calls);
       WriteAll(control, &floor, sizeof floor);
