@@ -1,71 +1,43 @@
 #!/usr/bin/env bash
-# Compares the binary interface of a release build (scripts/release's build folders) with the
-# baselines recorded in tests/abi/baseline/, or records them anew (--update, which
-# scripts/abi-baseline runs):
+# Compares the binary interface of three builds (Linux GCC, Windows x86, Windows x64) with the
+# baselines recorded in tests/abi/baseline/, or records them anew from those builds (--update,
+# which scripts/abi-baseline runs). The same checkers run as ctest tests in each ordinary build
+# (tests/abi/CMakeLists.txt); this runs them together, for the release suite and for updates:
 #
-# - Linux: libvexilconn.so's ABI as abidw describes it from the debug information of the
-#   unstripped library (the exported functions and every type they reach), compared by abidiff: an incompatible
-#   change fails with abidiff's report, a compatible one (a function added) passes and says so;
+# - Linux: libvexilconn.so's ABI, the exports and the public header's types, by abidw and abidiff
+#   (library_abi.py): an incompatible change fails with abidiff's report, a compatible one (a
+#   function added) passes and says so;
 # - Windows: the export table of VexilConn.dll and Zoth.dll of each architecture, by name and
 #   ordinal (export_table.py);
 # - every architecture: the header's struct layouts and C++ interfaces' slot orders as each
 #   compiler lays them out (header_layout.py).
 #
-#   check_interface.sh [--update] RELEASE_WORK_DIR
+#   check_interface.sh [--update] LINUX_BUILD_DIR WINDOWS_X86_BUILD_DIR WINDOWS_X64_BUILD_DIR
+# for example build/native build/mingw-x86 build/mingw-x64, or the release's
+# build/release-work/{linux,windows-x86,windows-x64}.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source=$(cd "$here/../.." && pwd)
-update=0
+update_flag=()
 if [ "${1:-}" = --update ]; then
-  update=1
+  update_flag=(--update)
   shift
 fi
-work=$(cd "${1:?usage: check_interface.sh [--update] RELEASE_WORK_DIR}" && pwd)
+usage="usage: check_interface.sh [--update] LINUX_BUILD_DIR WINDOWS_X86_BUILD_DIR WINDOWS_X64_BUILD_DIR"
+[ $# -eq 3 ] || { echo "$usage" >&2; exit 2; }
+linux=$(cd "$1" && pwd)
 baseline=$here/baseline
-version=$(sed -n 's/^project(VexilConn VERSION \([0-9.]*\) .*/\1/p' "$source/CMakeLists.txt")
-update_flag=()
-[ "$update" -eq 1 ] && update_flag=(--update)
 status=0
 
-# abidw's description is large and changes only on purpose: kept xz-compressed.
-echo "== Linux: libvexilconn.so.$version against $baseline/libvexilconn.abi.xz"
-library=$work/linux/lib/libvexilconn.so.$version
-# Every type the exports reach, from the library's debug information (the release build maps the
-# source folder to ".", so nothing in it names this machine's folders).
-abidw_options=(--no-corpus-path --no-comp-dir-path --no-show-locs --drop-undefined-syms
-               --type-id-style hash)
-if [ "$update" -eq 1 ]; then
-  abidw "${abidw_options[@]}" "$library" | xz -9 -T1 >"$baseline/libvexilconn.abi.xz"
-  echo "baseline $baseline/libvexilconn.abi.xz written"
-else
-  xz -dc "$baseline/libvexilconn.abi.xz" >"$work/libvexilconn-baseline.abi"
-  abidiff_status=0
-  abidiff --no-show-locs "$work/libvexilconn-baseline.abi" "$library" >"$work/abidiff.txt" 2>&1 ||
-    abidiff_status=$?
-  # abidiff's status is a bit set: 1 error, 2 usage error, 4 a change, 8 an incompatible change.
-  if [ $((abidiff_status & 3)) -ne 0 ]; then
-    cat "$work/abidiff.txt"
-    echo "libvexilconn.so: abidiff could not compare (status $abidiff_status)"
-    status=1
-  elif [ $((abidiff_status & 8)) -ne 0 ]; then
-    cat "$work/abidiff.txt"
-    echo "libvexilconn.so: INCOMPATIBLE with the baseline: a host built against it would break." \
-      "Undo the change, or, for a new major version, update the baseline deliberately" \
-      "(docs/compatibility.md)."
-    status=1
-  elif [ $((abidiff_status & 4)) -ne 0 ]; then
-    cat "$work/abidiff.txt"
-    echo "libvexilconn.so: compatible changes to the baseline (above); record them with" \
-      "scripts/abi-baseline when the release that adds them is cut."
-  else
-    echo "libvexilconn.so: as in the baseline"
-  fi
-fi
+echo "== Linux: libvexilconn.so's ABI"
+python3 "$here/library_abi.py" --library "$linux/lib/libvexilconn.so" \
+  --headers "$source/include/vexilconn" --baseline "$baseline/libvexilconn.abi" \
+  "${update_flag[@]}" || status=1
 
 for arch in x86 x64; do
   case $arch in
-    x86) triple=i686-w64-mingw32 ;;
-    x64) triple=x86_64-w64-mingw32 ;;
+    x86) triple=i686-w64-mingw32 dir=$2 ;;
+    x64) triple=x86_64-w64-mingw32 dir=$3 ;;
   esac
   for dll in VexilConn Zoth; do
     echo "== Windows $arch: $dll.dll's exports"
@@ -73,8 +45,7 @@ for arch in x86 x64; do
     flag=()
     [ "$arch" = x86 ] && flag=("${update_flag[@]}")
     python3 "$here/export_table.py" --objdump "$triple-objdump" \
-      --dll "$work/windows-$arch/bin/$dll.dll" --baseline "$baseline/$dll.exports" "${flag[@]}" ||
-      status=1
+      --dll "$dir/bin/$dll.dll" --baseline "$baseline/$dll.exports" "${flag[@]}" || status=1
   done
 done
 

@@ -17,6 +17,12 @@ GROWING = re.compile(r"^(VexilHostCallbacks|VexilConnCounters) size$")
 # on hosts built before, whose tables lack it.
 NOT_ADDABLE = re.compile(r"^vexil::HostCallback slot ")
 
+# What to do about a verdict, in every checker's words.
+INCOMPATIBLE_ADVICE = ("Undo the change, or, for a new major version, update the baseline "
+                       "deliberately with scripts/abi-baseline (docs/compatibility.md).")
+ADDITION_ADVICE = ("The baseline can be updated (scripts/abi-baseline) when the release that "
+                   "adds them is cut.")
+
 
 def parse(text):
     """{key: value} of a record's text, in its order."""
@@ -59,11 +65,14 @@ def compare(baseline, current):
     return incompatible, additions
 
 
-def arguments(*required):
-    """The command line of a checker: its own required options, then --baseline and --update."""
+def arguments(*required, **defaults):
+    """The command line of a checker: its own required options, its optional ones with their
+    defaults (abidw="abidw" is --abidw), then --baseline and --update."""
     parser = argparse.ArgumentParser()
     for name in required:
         parser.add_argument(name, required=True)
+    for name, default in defaults.items():
+        parser.add_argument("--" + name, default=default)
     parser.add_argument("--baseline", required=True)
     parser.add_argument("--update", action="store_true")
     return parser.parse_args()
@@ -84,14 +93,13 @@ def check_or_update(what, current, baseline_path, header, update):
         print(f"{what}: INCOMPATIBLE with the baseline {baseline_path}:")
         for line in incompatible + additions:
             print("  " + line)
-        print("  A host built against the baseline would break. Undo the change, or, for a new "
-              "major version, update the baseline deliberately (docs/compatibility.md).")
+        print("  A host built against the baseline would break. " + INCOMPATIBLE_ADVICE)
         return 1
     if additions:
         print(f"{what}: compatible additions to the baseline {baseline_path}:")
         for line in additions:
             print("  " + line)
-        print("  Record them with scripts/abi-baseline when the release that adds them is cut.")
+        print("  Hosts built against the baseline keep working. " + ADDITION_ADVICE)
         return 0
     print(f"{what}: as in the baseline ({len(current)} entries)")
     return 0

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""The baseline comparison and the export table's reading, on canned records and objdump text:
-what must fail fails with a line that says what moved, what is compatible passes."""
+"""The baseline comparison, the export table's reading and libvexilconn.so's description, on
+canned records, objdump text and abidiff statuses: what must fail fails with a line that says what
+moved, what is compatible passes."""
 import os
 import sys
 import unittest
@@ -8,6 +9,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import export_table  # noqa: E402
 import interface_baseline  # noqa: E402
+import library_abi  # noqa: E402
 
 BASELINE = interface_baseline.parse("""# a comment line
 pointer size = 4
@@ -96,6 +98,38 @@ class ExportTableTest(unittest.TestCase):
         self.assertEqual([("VexilAddRegion", "ordinal 1"), ("VexilGetStatus", "ordinal 2"),
                           ("by ordinal 3", "no name")],
                          list(export_table.exports(DUMP).items()))
+
+
+
+class LibraryAbiTest(unittest.TestCase):
+    def test_abidiff_status_decides_by_its_bits(self):
+        # abidiff's status: 1 error, 2 usage error, 4 a change, 8 an incompatible change.
+        cases = {0: (0, "as in the baseline"), 4: (0, "compatible changes"),
+                 12: (1, "INCOMPATIBLE"), 1: (1, "could not compare"),
+                 2: (1, "could not compare"), 6: (1, "could not compare")}
+        for status, (expected, words) in cases.items():
+            with self.subTest(status=status):
+                result, line = library_abi.verdict(status)
+                self.assertEqual(expected, result)
+                self.assertIn(words, line)
+
+    def test_every_interface_class_keeps_its_member_functions(self):
+        # A class left out would lose its slots from the description, and a moved slot would
+        # pass unseen.
+        with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                               "include", "vexilconn", "vexilconn.h")) as f:
+            classes = library_abi.interface_classes(f.read())
+        self.assertEqual(["CountsSink", "HostCallback", "RegionExtraSink", "RegionSink",
+                          "StatExtraSink", "StatSink"], classes)
+        self.assertIn("name_not_regexp = ^(Vexil|vexil::(CountsSink|HostCallback|",
+                      library_abi.suppressions(classes))
+
+    def test_no_build_folder_in_the_description(self):
+        text = ("<abi-instr address-size='64' path='/home/me/vexilconn/src/host/vexil_conn.cc'>"
+                "<abi-instr address-size='64' path='./src/agent/reply_sinks.cc'>")
+        self.assertEqual("<abi-instr address-size='64' path='src/host/vexil_conn.cc'>"
+                         "<abi-instr address-size='64' path='src/agent/reply_sinks.cc'>",
+                         library_abi.relative_paths(text, "/home/me/vexilconn"))
 
 
 if __name__ == "__main__":
