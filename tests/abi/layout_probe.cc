@@ -9,42 +9,40 @@
 #include <vexilconn/vexilconn.h>
 
 // NAME, NUMBER for everything the numbers section holds, in this order.
-#define VEXIL_LAYOUT(X)                                                                   \
-  X("pointer size", sizeof(void*))                                                        \
-  X("VexilHostCallbacks size", sizeof(VexilHostCallbacks))                                \
-  X("VexilHostCallbacks align", alignof(VexilHostCallbacks))                              \
-  X("VexilHostCallbacks.size", offsetof(VexilHostCallbacks, size))                        \
-  X("VexilHostCallbacks.context", offsetof(VexilHostCallbacks, context))                  \
-  X("VexilHostCallbacks.onCheckRequest", offsetof(VexilHostCallbacks, onCheckRequest))    \
-  X("VexilHostCallbacks.onOrder", offsetof(VexilHostCallbacks, onOrder))                  \
-  X("VexilHostCallbacks.onCommand", offsetof(VexilHostCallbacks, onCommand))              \
-  X("VexilHostCallbacks.onCountsRequest", offsetof(VexilHostCallbacks, onCountsRequest))  \
-  X("VexilHostCallbacks.onRegionRequest", offsetof(VexilHostCallbacks, onRegionRequest))  \
-  X("VexilHostCallbacks.onStatRequest", offsetof(VexilHostCallbacks, onStatRequest))      \
-  X("VexilHostCallbacks.onRegionRequestExtra",                                            \
-    offsetof(VexilHostCallbacks, onRegionRequestExtra))                                   \
-  X("VexilHostCallbacks.onStatRequestExtra", offsetof(VexilHostCallbacks, onStatRequestExtra)) \
-  X("VexilConnCounters size", sizeof(VexilConnCounters))                                  \
-  X("VexilConnCounters align", alignof(VexilConnCounters))                                \
-  X("VexilConnCounters.size", offsetof(VexilConnCounters, size))                          \
-  X("VexilConnCounters.reserved", offsetof(VexilConnCounters, reserved))                  \
-  X("VexilConnCounters.connectAttempts", offsetof(VexilConnCounters, connectAttempts))    \
-  X("VexilConnCounters.connections", offsetof(VexilConnCounters, connections))            \
-  X("VexilConnCounters.registrations", offsetof(VexilConnCounters, registrations))        \
-  X("VexilConnCounters.closedByAgent", offsetof(VexilConnCounters, closedByAgent))        \
-  X("VexilConnCounters.closedByError", offsetof(VexilConnCounters, closedByError))        \
-  X("VexilConnCounters.closedAtOutgoingLimit",                                            \
-    offsetof(VexilConnCounters, closedAtOutgoingLimit))                                   \
-  X("VexilConnCounters.closedByStop", offsetof(VexilConnCounters, closedByStop))          \
-  X("VexilConnCounters.warningsQueued", offsetof(VexilConnCounters, warningsQueued))      \
-  X("VexilConnCounters.warningsRefused", offsetof(VexilConnCounters, warningsRefused))    \
-  X("VexilConnCounters.warningsDropped", offsetof(VexilConnCounters, warningsDropped))    \
-  X("VexilConnCounters.framesSent", offsetof(VexilConnCounters, framesSent))              \
-  X("VexilConnCounters.framesReceived", offsetof(VexilConnCounters, framesReceived))      \
-  X("VexilConnCounters.bytesSent", offsetof(VexilConnCounters, bytesSent))                \
-  X("VexilConnCounters.bytesReceived", offsetof(VexilConnCounters, bytesReceived))        \
-  X("VexilConnCounters.bytesQueued", offsetof(VexilConnCounters, bytesQueued))            \
-  X("VexilConnCounters.lastSystemError", offsetof(VexilConnCounters, lastSystemError))    \
+#define VEXIL_LAYOUT(X)                                                                            \
+  X("pointer size", sizeof(void*))                                                                 \
+  X("VexilHostCallbacks size", sizeof(VexilHostCallbacks))                                         \
+  X("VexilHostCallbacks align", alignof(VexilHostCallbacks))                                       \
+  X("VexilHostCallbacks.size", offsetof(VexilHostCallbacks, size))                                 \
+  X("VexilHostCallbacks.context", offsetof(VexilHostCallbacks, context))                           \
+  X("VexilHostCallbacks.onCheckRequest", offsetof(VexilHostCallbacks, onCheckRequest))             \
+  X("VexilHostCallbacks.onOrder", offsetof(VexilHostCallbacks, onOrder))                           \
+  X("VexilHostCallbacks.onCommand", offsetof(VexilHostCallbacks, onCommand))                       \
+  X("VexilHostCallbacks.onCountsRequest", offsetof(VexilHostCallbacks, onCountsRequest))           \
+  X("VexilHostCallbacks.onRegionRequest", offsetof(VexilHostCallbacks, onRegionRequest))           \
+  X("VexilHostCallbacks.onStatRequest", offsetof(VexilHostCallbacks, onStatRequest))               \
+  X("VexilHostCallbacks.onRegionRequestExtra", offsetof(VexilHostCallbacks, onRegionRequestExtra)) \
+  X("VexilHostCallbacks.onStatRequestExtra", offsetof(VexilHostCallbacks, onStatRequestExtra))     \
+  X("VexilConnCounters size", sizeof(VexilConnCounters))                                           \
+  X("VexilConnCounters align", alignof(VexilConnCounters))                                         \
+  X("VexilConnCounters.size", offsetof(VexilConnCounters, size))                                   \
+  X("VexilConnCounters.reserved", offsetof(VexilConnCounters, reserved))                           \
+  X("VexilConnCounters.connectAttempts", offsetof(VexilConnCounters, connectAttempts))             \
+  X("VexilConnCounters.connections", offsetof(VexilConnCounters, connections))                     \
+  X("VexilConnCounters.registrations", offsetof(VexilConnCounters, registrations))                 \
+  X("VexilConnCounters.closedByAgent", offsetof(VexilConnCounters, closedByAgent))                 \
+  X("VexilConnCounters.closedByError", offsetof(VexilConnCounters, closedByError))                 \
+  X("VexilConnCounters.closedAtOutgoingLimit", offsetof(VexilConnCounters, closedAtOutgoingLimit)) \
+  X("VexilConnCounters.closedByStop", offsetof(VexilConnCounters, closedByStop))                   \
+  X("VexilConnCounters.warningsQueued", offsetof(VexilConnCounters, warningsQueued))               \
+  X("VexilConnCounters.warningsRefused", offsetof(VexilConnCounters, warningsRefused))             \
+  X("VexilConnCounters.warningsDropped", offsetof(VexilConnCounters, warningsDropped))             \
+  X("VexilConnCounters.framesSent", offsetof(VexilConnCounters, framesSent))                       \
+  X("VexilConnCounters.framesReceived", offsetof(VexilConnCounters, framesReceived))               \
+  X("VexilConnCounters.bytesSent", offsetof(VexilConnCounters, bytesSent))                         \
+  X("VexilConnCounters.bytesReceived", offsetof(VexilConnCounters, bytesReceived))                 \
+  X("VexilConnCounters.bytesQueued", offsetof(VexilConnCounters, bytesQueued))                     \
+  X("VexilConnCounters.lastSystemError", offsetof(VexilConnCounters, lastSystemError))             \
   X("VexilConnCounters.reserved2", offsetof(VexilConnCounters, reserved2))
 
 #define VEXIL_LAYOUT_NUMBER(name, number) static_cast<uint32_t>(number),
@@ -53,8 +51,8 @@
 // The numbers, little-endian 32-bit each, and their names, each ended by a zero byte: each in a
 // section of its own, which header_layout.py copies out of the object file.
 extern const uint32_t vexil_layout_numbers[];
-__attribute__((section(".vxlay"), used)) const uint32_t vexil_layout_numbers[] = {
-    VEXIL_LAYOUT(VEXIL_LAYOUT_NUMBER)};
+__attribute__((section(".vxlay"), used))
+const uint32_t vexil_layout_numbers[] = {VEXIL_LAYOUT(VEXIL_LAYOUT_NUMBER)};
 extern const char vexil_layout_names[];
 __attribute__((section(".vxname"), used)) const char vexil_layout_names[] =
     VEXIL_LAYOUT(VEXIL_LAYOUT_NAME);
