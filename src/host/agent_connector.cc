@@ -261,20 +261,19 @@ int AgentConnector::QueueWarning(int32_t code, const char* text, const char* ext
                 static_cast<unsigned long long>(frame_length), kMaxFrameLength);
     return kWarningNotConnected;
   }
-  // Written straight into the queue from the caller's texts, under the queue's lock alone: the
-  // queue takes warnings only while a registered connection is up and the connector not stopped.
+  // Written from the caller's texts into this thread's lane of the queue, with no lock another
+  // thread holds: the queue takes warnings only while a registered connection is up and the
+  // connector not stopped.
   WarningRef warning;
   warning.ids = IdTriple(idA, static_cast<uint32_t>(gsid_.load(std::memory_order_acquire)), idB);
   warning.code = code;
   warning.text = std::string_view(text, text_length);
   warning.extraText = std::string_view(extraText, extra_length);
-  const bool on_worker = worker_mark_.IsCurrent();
   // From a host callback: behind the replies the worker has staged so far.
-  if (on_worker) send_queue_.Flush();
-  return send_queue_.PushWarning(warning, frame_length, !on_worker) ==
-                 SendQueue::PushResult::kRefused
-             ? kWarningNotConnected
-             : kWarningQueued;
+  const SendQueue::PushResult result = worker_mark_.IsCurrent()
+                                           ? send_queue_.StageWarning(warning, frame_length)
+                                           : send_queue_.PushWarning(warning, frame_length);
+  return result == SendQueue::PushResult::kRefused ? kWarningNotConnected : kWarningQueued;
 }
 
 ConnSettings AgentConnector::settings() {
@@ -343,6 +342,9 @@ bool AgentConnector::ConnectLoop() {
   // The lock is not held while waiting or connecting, so host threads never wait behind a
   // reconnect.
   while (!stop_event_->Wait(timing_.retry_delay_ms)) {
+    // A warning whose push straddled the last connection's end is dropped and counted here at the
+    // latest.
+    counters_.Add(ConnCounters::kWarningsDropped, send_queue_.Sweep());
     if (ConnectOnce()) return true;
   }
   return false;
@@ -473,7 +475,12 @@ void AgentConnector::EventLoop() {
     // with whether it holds unsent bytes.
     const WaitSource sources[] = {stop_event_->Source(), NetworkWaitSource(),
                                   send_event_->Source()};
-    switch (WaitForFirst(sources, 3, kInfinite)) {
+    // Frames already queued are sent at once, after a look at the other sources: the pushes only
+    // set the send event while this thread says it waits.
+    const bool idle = send_queue_.ReadyToWait();
+    const uint32_t woken = WaitForFirst(sources, 3, idle ? kInfinite : 0);
+    send_queue_.Awake();
+    switch (woken) {
       case kWaitObject0:
         return;
       case kWaitObject0 + 1:
@@ -483,8 +490,12 @@ void AgentConnector::EventLoop() {
         SendQueued();
         break;
       case kWaitObject0 + 2:
-        // Reset before the queue is taken: a buffer pushed after the take sets the event again.
+        // Reset before the queue is taken: a push after the take finds this thread waiting again
+        // and sets the event anew.
         if (!send_event_->Reset()) CheckFailed();
+        SendQueued();
+        break;
+      case kWaitTimeout:
         SendQueued();
         break;
       default:
@@ -511,6 +522,7 @@ void AgentConnector::SendQueued() {
   worker_mark_.Check();
   SendBufferList batch;
   const SendQueue::Taken taken = send_queue_.TakeAll(&batch);
+  counters_.Add(ConnCounters::kWarningsDropped, taken.stale_warnings);
   StreamBufferedSocket* socket = AttachedSocket();
   // Without a socket the messages belonged to a connection that is gone.
   if (socket == nullptr) {
@@ -605,21 +617,21 @@ void AgentConnector::SetGsid(int32_t gsid) {
 }
 
 void AgentConnector::QueueMessage(const ConnectorMsg& message) {
-  // Refused once stopped. The worker sends what it queued itself after its dispatch, behind what
-  // it staged before.
-  const bool on_worker = worker_mark_.IsCurrent();
-  if (on_worker) send_queue_.Flush();
-  send_queue_.PushReply(message, !on_worker);
+  // Refused once stopped. The worker stages its own replies, sent after its dispatch.
+  if (worker_mark_.IsCurrent()) {
+    send_queue_.StageReply(message);
+    return;
+  }
+  send_queue_.PushReply(message);
 }
 
 void AgentConnector::QueueCheckReply(const CheckReply& reply) {
-  // The worker's replies are staged, without the queue's lock, until it takes the queue after its
-  // dispatch.
+  // The worker's replies are staged until it takes the queue after its dispatch.
   if (worker_mark_.IsCurrent()) {
-    send_queue_.Stage(ConnectorTag::kCheckReply, reply, kCheckReplyFrame);
+    send_queue_.StageReply(ConnectorTag::kCheckReply, reply, kCheckReplyFrame);
     return;
   }
-  send_queue_.PushReply(ConnectorTag::kCheckReply, reply, kCheckReplyFrame, true);
+  send_queue_.PushReply(ConnectorTag::kCheckReply, reply, kCheckReplyFrame);
 }
 
 }  // namespace vexil

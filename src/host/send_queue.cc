@@ -6,90 +6,179 @@
 
 namespace vexil {
 
-SendQueue::PushResult SendQueue::PushReply(const ConnectorMsg& message, bool wake) {
+void SendQueue::QueuedFrame::Write(const ConnectorMsg& message) {
+  written_ = std::make_unique<SendBufferList>();
+  written_->emplace_back();
+  // No message field refuses a value.
+  if (!WriteFrame(written_->back(), message)) CheckFailed();
+  length_ = written_->back().Size();
+}
+
+void SendQueue::QueuedFrame::MoveTo(SendBufferList& list) {
+  if (written_ != nullptr) {
+    list.splice(list.end(), *written_);
+    return;
+  }
+  Tail(list).Append(bytes_, length_);
+}
+
+SendQueue::PushResult SendQueue::PushReply(const ConnectorMsg& message) {
+  const uint32_t gate = gate_.load(std::memory_order_acquire);
+  if (!Allows(gate, Gate::kClosed)) return PushResult::kRefused;
+  QueuedFrame frame(gate & ~Gate::kModeMask, false);
+  frame.Write(message);
+  return Enqueue(std::move(frame));
+}
+
+SendQueue::PushResult SendQueue::PushWarning(const WarningRef& warning, uint64_t frame_length) {
+  return PushCounted(Gate::kOpen, ConnectorTag::kWarning, warning, frame_length);
+}
+
+SendQueue::PushResult SendQueue::Enqueue(QueuedFrame&& frame) {
+  const uint32_t length = frame.length();
+  // Counted first, so that the consumer never takes away bytes not yet counted in.
+  queued_bytes_.fetch_add(length, std::memory_order_relaxed);
+  if (!frames_.enqueue(std::move(frame))) {
+    queued_bytes_.fetch_sub(length, std::memory_order_relaxed);
+    return PushResult::kRefused;
+  }
+  WakeIfWaiting();
+  return PushResult::kQueued;
+}
+
+void SendQueue::WakeIfWaiting() {
+  // Pairs with the fence in ReadyToWait: either the consumer sees this frame before it waits, or
+  // this push sees it waiting.
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (!consumer_waiting_.load(std::memory_order_relaxed)) return;
+  // One push wakes it; the others see it no longer waiting.
+  if (!consumer_waiting_.exchange(false, std::memory_order_relaxed)) return;
   ScopedLock<SendQueue> guard(this, true);
-  if (!Allows(Takes::kReplies)) return PushResult::kRefused;
-  const bool was_empty = chunks_.empty();
-  BufferPtr& tail = Tail(chunks_);
+  if (wake_ != nullptr) wake_->Set();
+}
+
+bool SendQueue::ReadyToWait() {
+  consumer_waiting_.store(true, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (staged_.empty() && frames_.size_approx() == 0) return true;
+  consumer_waiting_.store(false, std::memory_order_relaxed);
+  return false;
+}
+
+void SendQueue::StageReply(const ConnectorMsg& message) {
+  BufferPtr& tail = Tail(staged_);
   const unsigned before = tail.Size();
   // No message field refuses a value.
   if (!WriteFrame(tail, message)) CheckFailed();
-  return Queued(was_empty, wake, tail.Size() - before);
+  Staged(tail.Size() - before, false);
 }
 
-SendQueue::PushResult SendQueue::PushWarning(const WarningRef& warning, uint64_t frame_length,
-                                             bool wake) {
-  return PushCounted(Takes::kEverything, ConnectorTag::kWarning, warning, frame_length, wake);
+SendQueue::PushResult SendQueue::StageWarning(const WarningRef& warning, uint64_t frame_length) {
+  if (!Allows(gate_.load(std::memory_order_relaxed), Gate::kOpen)) return PushResult::kRefused;
+  Stage(ConnectorTag::kWarning, warning, frame_length);
+  return PushResult::kQueued;
 }
 
-SendQueue::PushResult SendQueue::Queued(bool was_empty, bool wake, uint64_t bytes) {
-  ++queued_.frames;
+void SendQueue::Staged(uint64_t bytes, bool warning) {
+  ++staged_frames_;
+  if (warning) ++staged_warnings_;
+  staged_bytes_ += bytes;
   queued_bytes_.fetch_add(bytes, std::memory_order_relaxed);
-  if (!was_empty) return PushResult::kQueued;
-  if (wake && wake_ != nullptr) wake_->Set();
-  return PushResult::kQueuedFirst;
 }
 
-void SendQueue::Open() {
-  ScopedLock<SendQueue> guard(this, true);
-  if (takes_ != Takes::kNothing) takes_ = Takes::kEverything;
-}
+void SendQueue::Open() { Advance(Gate::kOpen, false); }
 
 uint64_t SendQueue::Close() {
-  SendBufferList dropped;
-  dropped.swap(staged_);
-  ScopedLock<SendQueue> guard(this, true);
-  dropped.splice(dropped.end(), chunks_);
-  if (takes_ != Takes::kNothing) takes_ = Takes::kReplies;
-  return Forget();
+  const uint64_t dropped = DropStaged();
+  Advance(Gate::kClosed, true);
+  return dropped + Sweep();
+}
+
+uint64_t SendQueue::Sweep() {
+  // A frame queued since the epoch advanced stays, staged ahead of whatever comes next.
+  Taken kept;
+  Drain(&staged_, &kept);
+  staged_frames_ += kept.frames;
+  staged_warnings_ += kept.warnings;
+  staged_bytes_ += kept.bytes;
+  queued_bytes_.fetch_add(kept.bytes, std::memory_order_relaxed);
+  return kept.stale_warnings;
+}
+
+void SendQueue::Advance(uint32_t mode, bool advance_epoch) {
+  uint32_t gate = gate_.load(std::memory_order_relaxed);
+  for (;;) {
+    if ((gate & Gate::kModeMask) == Gate::kStopped) return;
+    const uint32_t epoch = (gate & ~Gate::kModeMask) + (advance_epoch ? Gate::kEpochStep : 0);
+    if (gate_.compare_exchange_weak(gate, epoch | mode, std::memory_order_acq_rel,
+                                    std::memory_order_relaxed)) {
+      return;
+    }
+  }
 }
 
 void SendQueue::Stop() {
+  uint32_t gate = gate_.load(std::memory_order_relaxed);
+  while (!gate_.compare_exchange_weak(gate, (gate & ~Gate::kModeMask) | Gate::kStopped,
+                                      std::memory_order_acq_rel, std::memory_order_relaxed)) {
+  }
   ScopedLock<SendQueue> guard(this, true);
-  takes_ = Takes::kNothing;
   wake_ = nullptr;
 }
 
 uint64_t SendQueue::Clear() {
-  SendBufferList dropped;
-  dropped.swap(staged_);
-  ScopedLock<SendQueue> guard(this, true);
-  dropped.splice(dropped.end(), chunks_);
-  return Forget();
+  uint64_t dropped = DropStaged();
+  SendBufferList all;
+  Taken taken;
+  Drain(&all, &taken);
+  return dropped + taken.warnings + taken.stale_warnings;
 }
 
-uint64_t SendQueue::Forget() {
-  const uint64_t warnings = queued_.warnings;
-  queued_ = Taken();
+uint64_t SendQueue::DropStaged() {
+  SendBufferList dropped;
+  dropped.swap(staged_);
+  const uint64_t warnings = staged_warnings_;
+  queued_bytes_.fetch_sub(staged_bytes_, std::memory_order_relaxed);
   staged_frames_ = 0;
+  staged_warnings_ = 0;
   staged_bytes_ = 0;
-  queued_bytes_.store(0, std::memory_order_relaxed);
   return warnings;
 }
 
-void SendQueue::Flush() {
-  if (staged_.empty()) return;
-  SendBufferList dropped;
-  ScopedLock<SendQueue> guard(this, true);
-  if (takes_ == Takes::kNothing) {
-    dropped.splice(dropped.end(), staged_);
-    queued_bytes_.fetch_sub(staged_bytes_, std::memory_order_relaxed);
+SendQueue::Taken SendQueue::TakeAll(SendBufferList* batch) {
+  Taken taken;
+  if ((gate_.load(std::memory_order_acquire) & Gate::kModeMask) == Gate::kStopped) {
+    taken.stale_warnings = DropStaged();
   } else {
-    chunks_.splice(chunks_.end(), staged_);
-    queued_.frames += staged_frames_;
+    taken.frames = staged_frames_;
+    taken.warnings = staged_warnings_;
+    taken.bytes = staged_bytes_;
+    queued_bytes_.fetch_sub(staged_bytes_, std::memory_order_relaxed);
+    batch->splice(batch->end(), staged_);
+    staged_frames_ = 0;
+    staged_warnings_ = 0;
+    staged_bytes_ = 0;
   }
-  staged_frames_ = 0;
-  staged_bytes_ = 0;
+  Drain(batch, &taken);
+  return taken;
 }
 
-SendQueue::Taken SendQueue::TakeAll(SendBufferList* batch) {
-  Flush();
-  ScopedLock<SendQueue> guard(this, true);
-  batch->splice(batch->end(), chunks_);
-  const Taken taken = queued_;
-  queued_ = Taken();
-  queued_bytes_.store(0, std::memory_order_relaxed);
-  return taken;
+void SendQueue::Drain(SendBufferList* batch, Taken* taken) {
+  const uint32_t epoch = gate_.load(std::memory_order_acquire) & ~Gate::kModeMask;
+  QueuedFrame frame;
+  uint64_t bytes = 0;
+  while (frames_.try_dequeue(frame)) {
+    bytes += frame.length();
+    if (frame.epoch() != epoch) {
+      if (frame.warning()) ++taken->stale_warnings;
+      continue;
+    }
+    frame.MoveTo(*batch);
+    ++taken->frames;
+    if (frame.warning()) ++taken->warnings;
+    taken->bytes += frame.length();
+  }
+  queued_bytes_.fetch_sub(bytes, std::memory_order_relaxed);
 }
 
 BufferPtr& SendQueue::Tail(SendBufferList& list) {

@@ -1,20 +1,34 @@
-// Encoded frames waiting for the worker, oldest first. Any thread pushes; the worker takes.
+// Encoded frames waiting for the worker (the consumer), oldest first per thread.
 //
-// Frames are written straight into chunks of kChunkBytes, which go to the socket's send list as
-// they are: a queued frame costs its own bytes and, most of the time, no allocation of its own,
-// and the worker hands the system a few chunks rather than one buffer per frame.
+// Other threads push without waiting for one another: a frame goes into the pushing thread's own
+// lane of a multi-producer queue (moodycamel::ConcurrentQueue, whose implicit producers are keyed
+// by thread), so each thread's frames keep their order and a host thread descheduled in the middle
+// of a push holds up nobody. The consumer's own frames (the replies of its dispatch, the warnings
+// of the host callbacks it runs) are staged on its side without any synchronisation and go ahead of
+// what the others queued at its next take.
 //
-// The queue also decides what it takes, under its one lock, so that a warning needs no other: it
-// starts closed (replies only), is opened for warnings while a connection is registered, and
-// stopped for good (nothing) when the connector stops.
+// The gate decides what is taken: closed (replies only) at first, open (warnings too) while a
+// connection is registered, stopped (nothing) once the connector stops. It carries an epoch that
+// each Close advances: a frame remembers the epoch it passed the gate in, and one that reaches the
+// queue only after the Close that ended its connection is dropped (and counted) by the consumer's
+// next Sweep or take, never sent on the next connection.
 //
-// The queue is its own lock (GUARDED_BY(this)), never re-entered: its public calls take it
-// themselves and exclude it.
+// Waking the consumer costs a system call, which a push makes only when the consumer has said it
+// is about to wait (ReadyToWait) and no other push has woken it since: a busy consumer is never
+// signalled. The queue's lock guards the wake event alone, taken by that one push and by Stop.
+//
+// The queue is its own lock (GUARDED_BY(this)), never re-entered: its calls take it themselves and
+// exclude it.
 #ifndef VEXIL_HOST_SEND_QUEUE_H_
 #define VEXIL_HOST_SEND_QUEUE_H_
 
+#include <concurrentqueue.h>
+
 #include <atomic>
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <utility>
 
 #include "net/transfer.h"
 #include "orvel/frame.h"
@@ -31,26 +45,26 @@ namespace vexil {
 
 class SendQueue final : public Lockable {
  public:
-  // A new chunk's room. A chunk takes frames while at least FieldWriter::kFirstChunk bytes of it
-  // are free, so a frame up to that size never makes it grow.
+  // A chunk's room in the batches TakeAll hands out. A chunk takes frames while at least
+  // FieldWriter::kFirstChunk bytes of it are free, so a frame up to that size never makes it grow.
   static constexpr unsigned kChunkBytes = 4096;
 
   enum class PushResult {
-    kRefused,  // not taken: stopped, or a warning while closed
-    kQueued,   // taken behind frames already queued
-    // Taken into an empty queue: only then need the consumer be woken, because a consumer that
-    // takes the batch after a push takes its frame with it.
-    kQueuedFirst,
+    kRefused,  // not taken: stopped, a warning while closed, or no memory for it
+    kQueued,
   };
 
-  // What a TakeAll took: its frames, and the warnings among them.
+  // What a TakeAll took into its batch (frames, the warnings among them, their bytes), and the
+  // warnings it dropped because they passed the gate for a connection that has since closed.
   struct Taken {
     uint64_t frames = 0;
     uint64_t warnings = 0;
+    uint64_t bytes = 0;
+    uint64_t stale_warnings = 0;
   };
 
-  // wake (null: none) is set by a push that asks for it and finds the queue empty, before the
-  // push lets the lock go: once Stop has returned, no push touches it again.
+  // wake (null: none) is set when a push finds the consumer waiting; once Stop has returned, no
+  // push touches it again.
   explicit SendQueue(SignalEvent* wake) : wake_(wake) {}
   SendQueue(const SendQueue&) = delete;
   SendQueue& operator=(const SendQueue&) = delete;
@@ -59,55 +73,131 @@ class SendQueue final : public Lockable {
   void Lock() override ACQUIRE() { lock_.Enter(); }
   void Unlock() override RELEASE() { lock_.Leave(); }
 
-  // Appends the frame of a reply; refused only once stopped. With wake, sets the wake event when
-  // the queue was empty. An allocation failure while writing can leave part of the frame queued:
-  // the caller must then Clear or Close the queue before anything is taken (the worker drops its
-  // connection and does).
-  PushResult PushReply(const ConnectorMsg& message, bool wake) EXCLUDES(this);
-  // The same for a reply body under its tag, without a message value around it, frame_length
-  // bytes long as the caller counted it. An allocation failure leaves the queue as it was.
+  // Producers: any thread but the consumer's. Nothing here waits for another thread, except that
+  // the push which wakes a waiting consumer takes the lock around the wake-up.
+  //
+  // Queues the frame of a reply; refused only once stopped.
+  PushResult PushReply(const ConnectorMsg& message) EXCLUDES(this);
+  // The same for a reply body under its tag, frame_length bytes long as the caller counted it.
   template <typename Body>
-  PushResult PushReply(ConnectorTag tag, const Body& body, uint64_t frame_length, bool wake)
-      EXCLUDES(this) {
-    return PushCounted(Takes::kReplies, tag, body, frame_length, wake);
+  PushResult PushReply(ConnectorTag tag, const Body& body, uint64_t frame_length) EXCLUDES(this) {
+    return PushCounted(Gate::kClosed, tag, body, frame_length);
   }
-  // Appends the frame of a warning, frame_length bytes long as the caller counted it; refused
-  // unless open. With wake, as above. An allocation failure leaves the queue as it was.
-  PushResult PushWarning(const WarningRef& warning, uint64_t frame_length, bool wake)
-      EXCLUDES(this);
-  // The consumer's own replies, staged without the lock and taken by its next TakeAll behind what
-  // is queued: one lock per batch of replies rather than one per reply. Consumer's thread only,
-  // which must Flush before it pushes anything itself, so that its own frames keep their order.
+  // Queues the frame of a warning, frame_length bytes long as the caller counted it; refused
+  // unless open.
+  PushResult PushWarning(const WarningRef& warning, uint64_t frame_length) EXCLUDES(this);
+
+  // The consumer's own frames, staged without any synchronisation behind its earlier ones and
+  // taken by its next TakeAll ahead of what other threads queued. Consumer's thread only.
+  void StageReply(const ConnectorMsg& message);
   template <typename Body>
-  void Stage(ConnectorTag tag, const Body& body, uint64_t frame_length);
-  // Appends the staged frames behind everything queued (dropped when stopped). Consumer only.
-  void Flush() EXCLUDES(this);
-  // Warnings are taken from now on, unless stopped.
-  void Open() EXCLUDES(this);
-  // Drops every queued frame, staged ones included; only replies are taken from now on, unless
-  // stopped. On the consumer's thread, or once it has ended. Returns the warnings dropped.
-  uint64_t Close() EXCLUDES(this);
-  // Nothing is taken from now on; what is queued stays until Clear.
+  void StageReply(ConnectorTag tag, const Body& body, uint64_t frame_length) {
+    Stage(tag, body, frame_length);
+  }
+  // Refused unless open.
+  PushResult StageWarning(const WarningRef& warning, uint64_t frame_length);
+
+  // Warnings are taken from now on, unless stopped. Consumer only.
+  void Open();
+  // Drops every frame queued or staged so far; only replies are taken from now on, unless stopped.
+  // On the consumer's thread, or once it has ended. Returns the warnings dropped.
+  uint64_t Close();
+  // Drops the frames that passed the gate before the last Close but reached the queue only after
+  // it (a push that straddled it); the others stay. Consumer only. Returns the warnings dropped.
+  uint64_t Sweep();
+  // Nothing is taken from now on, and the wake event is never touched again; what is queued stays
+  // until Clear (or a last TakeAll). Any thread.
   void Stop() EXCLUDES(this);
-  // Drops every queued frame, staged ones included. As Close.
-  uint64_t Clear() EXCLUDES(this);
-  // Moves every queued chunk, oldest first, then the staged ones (dropped when stopped), to the
-  // end of *batch; the queue is empty after. Consumer only.
-  Taken TakeAll(SendBufferList* batch) EXCLUDES(this);
+  // Drops every frame queued or staged. Once the consumer has ended. Returns the warnings dropped.
+  uint64_t Clear();
+  // Moves the staged frames (dropped once stopped), then what other threads queued, oldest first
+  // per thread, to the end of *batch, short frames packed into chunks of kChunkBytes. Consumer
+  // only.
+  Taken TakeAll(SendBufferList* batch);
+
+  // The consumer's wait. ReadyToWait marks it waiting and says whether it may wait: false (and no
+  // longer marked) when frames are already there to take. Awake ends the mark after the wait.
+  bool ReadyToWait();
+  void Awake() { consumer_waiting_.store(false, std::memory_order_relaxed); }
+
   // The bytes of the frames queued and staged now; any thread, without the lock.
   uint64_t QueuedBytes() const { return queued_bytes_.load(std::memory_order_relaxed); }
 
  private:
-  enum class Takes { kReplies, kEverything, kNothing };
+  // The gate's word: the epoch above the mode's two bits.
+  struct Gate {
+    static constexpr uint32_t kClosed = 0;   // replies only
+    static constexpr uint32_t kOpen = 1;     // warnings too
+    static constexpr uint32_t kStopped = 2;  // nothing
+    static constexpr uint32_t kModeMask = 3;
+    static constexpr uint32_t kEpochStep = 4;
+  };
 
-  // Whether a push that needs the queue to take what needs stands.
-  bool Allows(Takes needs) const REQUIRES(this) {
-    return needs == Takes::kReplies ? takes_ != Takes::kNothing : takes_ == Takes::kEverything;
+  // One frame from a producer: its bytes in place when short (every warning of ordinary length,
+  // so a push allocates nothing of its own), in a buffer of its own when longer. Moved into and out
+  // of the queue's blocks; only the bytes in use are copied.
+  class QueuedFrame {
+   public:
+    static constexpr unsigned kInlineBytes = 224;
+
+    QueuedFrame() = default;
+    QueuedFrame(uint32_t epoch, bool warning) : epoch_(epoch), warning_(warning) {}
+    QueuedFrame(QueuedFrame&& other) noexcept { *this = std::move(other); }
+    QueuedFrame& operator=(QueuedFrame&& other) noexcept {
+      epoch_ = other.epoch_;
+      length_ = other.length_;
+      warning_ = other.warning_;
+      written_ = std::move(other.written_);
+      if (written_ == nullptr) std::memcpy(bytes_, other.bytes_, length_);
+      return *this;
+    }
+    ~QueuedFrame() = default;
+
+    // Writes the frame of body under tag, frame_length bytes long as the caller counted it. False
+    // when a field writer refused a value or the length was miscounted (the internal check).
+    template <typename Body>
+    bool Write(ConnectorTag tag, const Body& body, uint64_t frame_length);
+    // Writes the frame of message, whatever its length.
+    void Write(const ConnectorMsg& message);
+    // Appends the frame to the end of list: into its last chunk, or as a chunk of its own.
+    void MoveTo(SendBufferList& list);
+
+    uint32_t epoch() const { return epoch_; }
+    uint32_t length() const { return length_; }
+    bool warning() const { return warning_; }
+
+   private:
+    uint32_t epoch_ = 0;
+    uint32_t length_ = 0;
+    bool warning_ = false;
+    std::unique_ptr<SendBufferList> written_;  // the longer frame's own chunk; null when in place
+    uint8_t bytes_[kInlineBytes];
+  };
+
+  static bool Allows(uint32_t gate, uint32_t needs) {
+    const uint32_t mode = gate & Gate::kModeMask;
+    return mode != Gate::kStopped && mode >= needs;
   }
   // The pushes of frames whose length the caller counted.
   template <typename Body>
-  PushResult PushCounted(Takes needs, ConnectorTag tag, const Body& body, uint64_t frame_length,
-                         bool wake) EXCLUDES(this);
+  PushResult PushCounted(uint32_t needs, ConnectorTag tag, const Body& body, uint64_t frame_length)
+      EXCLUDES(this);
+  // Queues frame, counted; wakes the consumer if it waits.
+  PushResult Enqueue(QueuedFrame&& frame) EXCLUDES(this);
+  // After a push: sets the wake event if the consumer said it waits and nobody has woken it since.
+  void WakeIfWaiting() EXCLUDES(this);
+  // Stages the frame of body under tag, counted.
+  template <typename Body>
+  void Stage(ConnectorTag tag, const Body& body, uint64_t frame_length);
+  // Counts a frame of bytes just staged.
+  void Staged(uint64_t bytes, bool warning);
+  // Sets the gate's mode, unless stopped, and with advance_epoch moves its epoch on. Any thread.
+  void Advance(uint32_t mode, bool advance_epoch);
+  // Drops the staged frames; the warnings among them. Consumer.
+  uint64_t DropStaged();
+  // Takes every queued frame: those of the current epoch appended to *batch and counted into
+  // *taken, the others dropped and counted as stale there. Consumer.
+  void Drain(SendBufferList* batch, Taken* taken);
   // The chunk of list the next frame goes into, a new one when the last has too little room left.
   static BufferPtr& Tail(SendBufferList& list);
   // Writes the frame of body under tag, longer than the writer's first reservation, aside, where
@@ -115,22 +205,18 @@ class SendQueue final : public Lockable {
   // its size, a chunk of its own.
   template <typename Body>
   static void AppendAside(SendBufferList& list, ConnectorTag tag, const Body& body);
-  // The result of a push of one frame of bytes just taken into a queue that was_empty; sets wake_
-  // when asked to.
-  PushResult Queued(bool was_empty, bool wake, uint64_t bytes) REQUIRES(this);
-  // Forgets the counts of every queued and staged frame; the warnings among them. By the consumer
-  // or once it has ended.
-  uint64_t Forget() REQUIRES(this);
 
   CriticalSection lock_;
   SignalEvent* wake_ GUARDED_BY(this);  // Not owned; only used before Stop.
-  SendBufferList chunks_ GUARDED_BY(this);
-  SendBufferList staged_;  // The consumer's; see Stage.
-  Takes takes_ GUARDED_BY(this) = Takes::kReplies;
-  Taken queued_ GUARDED_BY(this);  // The frames in chunks_.
-  uint64_t staged_frames_ = 0;     // The consumer's: the frames in staged_.
-  uint64_t staged_bytes_ = 0;      // The consumer's: their bytes.
-  // The bytes in chunks_ and staged_. Written under the lock (staged_'s part by the consumer).
+  std::atomic<uint32_t> gate_{Gate::kClosed};
+  // Set by the consumer before it waits and cleared by the push that wakes it (or by Awake).
+  std::atomic<bool> consumer_waiting_{false};
+  moodycamel::ConcurrentQueue<QueuedFrame> frames_;
+  SendBufferList staged_;         // The consumer's; see StageReply.
+  uint64_t staged_frames_ = 0;    // The consumer's: the frames in staged_,
+  uint64_t staged_warnings_ = 0;  // the warnings among them,
+  uint64_t staged_bytes_ = 0;     // and their bytes.
+  // The bytes queued and staged, counted before a frame enters the queue and after it leaves.
   std::atomic<uint64_t> queued_bytes_{0};
 };
 
@@ -144,44 +230,35 @@ void SendQueue::AppendAside(SendBufferList& list, ConnectorTag tag, const Body& 
 }
 
 template <typename Body>
-SendQueue::PushResult SendQueue::PushCounted(Takes needs, ConnectorTag tag, const Body& body,
-                                             uint64_t frame_length, bool wake) {
-  // Written before the lock is taken, so that threads pushing at once wait for one another only
-  // while the frame is moved in.
-  if (frame_length > FieldWriter::kFirstChunk) {
-    SendBufferList written;
-    AppendAside(written, tag, body);
-    ScopedLock<SendQueue> guard(this, true);
-    if (!Allows(needs)) return PushResult::kRefused;
-    const bool was_empty = chunks_.empty();
-    const uint64_t bytes = written.front().Size();
-    chunks_.splice(chunks_.end(), written);
-    if (tag == ConnectorTag::kWarning) ++queued_.warnings;
-    return Queued(was_empty, wake, bytes);
+bool SendQueue::QueuedFrame::Write(ConnectorTag tag, const Body& body, uint64_t frame_length) {
+  if (frame_length > kInlineBytes) {
+    written_ = std::make_unique<SendBufferList>();
+    AppendAside(*written_, tag, body);
+    length_ = written_->front().Size();
+    return length_ == frame_length;
   }
-  uint8_t frame[FieldWriter::kFirstChunk];
-  const auto length = static_cast<uint32_t>(frame_length);
-  if (!WriteFrameInto(frame, length, tag, body)) {
+  length_ = static_cast<uint32_t>(frame_length);
+  return WriteFrameInto(bytes_, length_, tag, body);
+}
+
+template <typename Body>
+SendQueue::PushResult SendQueue::PushCounted(uint32_t needs, ConnectorTag tag, const Body& body,
+                                             uint64_t frame_length) {
+  const uint32_t gate = gate_.load(std::memory_order_acquire);
+  if (!Allows(gate, needs)) return PushResult::kRefused;
+  QueuedFrame frame(gate & ~Gate::kModeMask, tag == ConnectorTag::kWarning);
+  if (!frame.Write(tag, body, frame_length)) {
     CheckFailed();
     return PushResult::kRefused;
   }
-  ScopedLock<SendQueue> guard(this, true);
-  if (!Allows(needs)) return PushResult::kRefused;
-  const bool was_empty = chunks_.empty();
-  // The tail has the room unless it is a longer frame's chunk; a failure to grow it appends
-  // nothing.
-  Tail(chunks_).Append(frame, length);
-  if (tag == ConnectorTag::kWarning) ++queued_.warnings;
-  return Queued(was_empty, wake, length);
+  return Enqueue(std::move(frame));
 }
 
 template <typename Body>
 void SendQueue::Stage(ConnectorTag tag, const Body& body, uint64_t frame_length) {
   if (frame_length > FieldWriter::kFirstChunk) {
     AppendAside(staged_, tag, body);
-    ++staged_frames_;
-    staged_bytes_ += staged_.back().Size();
-    queued_bytes_.fetch_add(staged_.back().Size(), std::memory_order_relaxed);
+    Staged(staged_.back().Size(), tag == ConnectorTag::kWarning);
     return;
   }
   uint8_t frame[FieldWriter::kFirstChunk];
@@ -190,10 +267,10 @@ void SendQueue::Stage(ConnectorTag tag, const Body& body, uint64_t frame_length)
     CheckFailed();
     return;
   }
+  // The tail has the room unless it is a longer frame's chunk; a failure to grow it appends
+  // nothing.
   Tail(staged_).Append(frame, length);
-  ++staged_frames_;
-  staged_bytes_ += length;
-  queued_bytes_.fetch_add(length, std::memory_order_relaxed);
+  Staged(length, tag == ConnectorTag::kWarning);
 }
 
 }  // namespace vexil

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "orvel/frame.h"
 #include "zoth/zoth_buffer.h"
@@ -39,18 +42,24 @@ std::string FrameOf(const ConnectorMsg& message) {
   return std::string(reinterpret_cast<const char*>(frame.Data()), frame.Size());
 }
 
-// Pushes the warning from borrowed texts, as the connector does, and appends the frame it should
-// give to *expected.
-SendQueue::PushResult PushWarning(SendQueue& queue, const Warning& warning, std::string* expected,
-                                  bool wake = true) {
+// The warning's borrowed form, as the connector pushes it.
+WarningRef Borrowed(const Warning& warning) {
   WarningRef borrowed;
   borrowed.ids = warning.ids;
   borrowed.code = warning.code;
   borrowed.text = warning.text;
   borrowed.extraText = warning.extraText;
+  return borrowed;
+}
+
+// Pushes the warning from borrowed texts, as the connector does from a host thread (or, with
+// staged, from the worker's), and appends the frame it should give to *expected.
+SendQueue::PushResult PushWarning(SendQueue& queue, const Warning& warning, std::string* expected,
+                                  bool staged = false) {
   const std::string frame = FrameOf(ConnectorMsg(ConnectorTag::kWarning, warning));
   expected->append(frame);
-  return queue.PushWarning(borrowed, frame.size(), wake);
+  return staged ? queue.StageWarning(Borrowed(warning), frame.size())
+                : queue.PushWarning(Borrowed(warning), frame.size());
 }
 
 size_t Capacity(const BufferPtr& chunk) {
@@ -59,35 +68,38 @@ size_t Capacity(const BufferPtr& chunk) {
 
 using Result = SendQueue::PushResult;
 
-// The producers wake the worker only on the push that finds the queue empty, and only when they
-// ask to; a push that finds it full must be taken by the batch in progress, or a warning would
-// wait for the next one.
-TEST(SendQueue, OnlyThePushIntoAnEmptyQueueWakesTheWorker) {
+// A push sets the wake event only while the consumer says it waits, and only once per wait: a
+// busy consumer costs the producers no system call, and a waiting one is never left asleep with
+// frames queued.
+TEST(SendQueue, PushesWakeTheConsumerOnlyWhileItWaits) {
   SignalEvent wake;
   SendQueue queue(&wake);
   queue.Open();
-  EXPECT_EQ(Result::kQueuedFirst, queue.PushReply(Check(1), false));
-  EXPECT_FALSE(wake.Wait(0));
-  EXPECT_EQ(Result::kQueued, queue.PushReply(Check(2), true));
-  EXPECT_FALSE(wake.Wait(0));
-  SendBufferList batch;
-  batch.emplace_back();
-  batch.back().Append("0", 1);
-  queue.TakeAll(&batch);
-  EXPECT_EQ("0" + FrameOf(Check(1)) + FrameOf(Check(2)), Joined(batch));
   std::string expected;
-  EXPECT_EQ(Result::kQueuedFirst, PushWarning(queue, MakeWarning(1, "w"), &expected));
-  EXPECT_TRUE(wake.Wait(0));
-  wake.Reset();
-  EXPECT_EQ(Result::kQueued, PushWarning(queue, MakeWarning(2, "w"), &expected));
+  EXPECT_EQ(Result::kQueued, PushWarning(queue, MakeWarning(1, "busy"), &expected));
   EXPECT_FALSE(wake.Wait(0));
-  queue.Clear();
-  expected.clear();
-  EXPECT_EQ(Result::kQueuedFirst, PushWarning(queue, MakeWarning(3, "w"), &expected));
+  // Frames are there: the consumer must take them rather than wait.
+  EXPECT_FALSE(queue.ReadyToWait());
+  EXPECT_EQ(Result::kQueued, queue.PushReply(Check(1)));
+  EXPECT_FALSE(wake.Wait(0));
+  expected += FrameOf(Check(1));
+  SendBufferList batch;
+  queue.TakeAll(&batch);
+  EXPECT_EQ(expected, Joined(batch));
+
+  ASSERT_TRUE(queue.ReadyToWait());
+  EXPECT_EQ(Result::kQueued, PushWarning(queue, MakeWarning(2, "wakes"), &expected));
   EXPECT_TRUE(wake.Wait(0));
-  SendBufferList next;
-  queue.TakeAll(&next);
-  EXPECT_EQ(expected, Joined(next));
+  ASSERT_TRUE(wake.Reset());
+  EXPECT_EQ(Result::kQueued, PushWarning(queue, MakeWarning(3, "already woken"), &expected));
+  EXPECT_FALSE(wake.Wait(0));
+  queue.Awake();
+  EXPECT_FALSE(queue.ReadyToWait());
+  queue.Clear();
+  ASSERT_TRUE(queue.ReadyToWait());
+  queue.Stop();
+  EXPECT_EQ(Result::kRefused, queue.PushReply(Check(2)));
+  EXPECT_FALSE(wake.Wait(0));
 }
 
 // Warnings are taken only while open; replies also while closed (they may come before the
@@ -97,66 +109,67 @@ TEST(SendQueue, WhatItTakesFollowsOpenCloseAndStop) {
   SendQueue queue(&wake);
   std::string refused;
   EXPECT_EQ(Result::kRefused, PushWarning(queue, MakeWarning(1, "closed"), &refused));
-  EXPECT_EQ(Result::kQueuedFirst, queue.PushReply(Check(1), false));
+  EXPECT_EQ(Result::kRefused, PushWarning(queue, MakeWarning(1, "closed"), &refused, true));
+  EXPECT_EQ(Result::kQueued, queue.PushReply(Check(1)));
   queue.Open();
   std::string dropped;
   EXPECT_EQ(Result::kQueued, PushWarning(queue, MakeWarning(2, "open"), &dropped));
-  queue.Close();
+  EXPECT_EQ(1u, queue.Close());
   EXPECT_EQ(Result::kRefused, PushWarning(queue, MakeWarning(3, std::string(400, 'x')), &refused));
-  EXPECT_EQ(Result::kQueuedFirst, queue.PushReply(Check(2), false));
+  EXPECT_EQ(Result::kQueued, queue.PushReply(Check(2)));
   queue.Open();
   std::string expected = FrameOf(Check(2));
   EXPECT_EQ(Result::kQueued, PushWarning(queue, MakeWarning(4, std::string(400, 'y')), &expected));
   SendBufferList batch;
   queue.TakeAll(&batch);
   EXPECT_EQ(expected, Joined(batch));
+  EXPECT_TRUE(queue.ReadyToWait());
   queue.Stop();
   queue.Open();
   EXPECT_EQ(Result::kRefused, PushWarning(queue, MakeWarning(5, "stopped"), &refused));
-  EXPECT_EQ(Result::kRefused, queue.PushReply(Check(3), true));
+  EXPECT_EQ(Result::kRefused, PushWarning(queue, MakeWarning(5, "stopped"), &refused, true));
+  EXPECT_EQ(Result::kRefused, queue.PushReply(Check(3)));
   EXPECT_FALSE(wake.Wait(0));
   SendBufferList none;
   queue.TakeAll(&none);
   EXPECT_TRUE(none.empty());
 }
 
-// The consumer's staged replies follow what other threads queued before its take, its own pushes
-// after a Flush follow its staged replies, and staged replies go with everything else at Close and
-// once stopped.
-TEST(SendQueue, StagedRepliesKeepTheConsumersOrder) {
-  SignalEvent wake;
-  SendQueue queue(&wake);
+// The consumer's own frames keep its order and go ahead of what other threads queued; they go
+// with everything else at Close, and are dropped once stopped.
+TEST(SendQueue, StagedFramesKeepTheConsumersOrder) {
+  SendQueue queue(nullptr);
   queue.Open();
+  std::string queued;
+  EXPECT_EQ(Result::kQueued, PushWarning(queue, MakeWarning(1, "other thread"), &queued));
   std::string expected;
-  const CheckReply first{1, 7};
-  queue.Stage(ConnectorTag::kCheckReply, first, 16);
-  EXPECT_FALSE(wake.Wait(0));
-  EXPECT_EQ(Result::kQueuedFirst, PushWarning(queue, MakeWarning(1, "other thread"), &expected));
+  queue.StageReply(ConnectorTag::kCheckReply, CheckReply{1, 7}, 16);
   expected += FrameOf(Check(1));
-  queue.Stage(ConnectorTag::kCheckReply, CheckReply{2, 7}, 16);
-  queue.Flush();
+  EXPECT_EQ(Result::kQueued, PushWarning(queue, MakeWarning(2, "own"), &expected, true));
+  queue.StageReply(Check(2));
   expected += FrameOf(Check(2));
-  EXPECT_EQ(Result::kQueued, PushWarning(queue, MakeWarning(2, "own"), &expected, false));
   Warning longer = MakeWarning(3, std::string(300, 'l'));
-  const std::string longer_frame = FrameOf(ConnectorMsg(ConnectorTag::kWarning, longer));
-  queue.Stage(ConnectorTag::kWarning,
-              WarningRef{longer.ids, longer.code, longer.text, longer.extraText},
-              longer_frame.size());
-  expected += longer_frame;
+  EXPECT_EQ(Result::kQueued, PushWarning(queue, longer, &expected, true));
   SendBufferList batch;
-  queue.TakeAll(&batch);
-  EXPECT_EQ(expected, Joined(batch));
+  const SendQueue::Taken taken = queue.TakeAll(&batch);
+  EXPECT_EQ(expected + queued, Joined(batch));
+  EXPECT_EQ(5u, taken.frames);
+  EXPECT_EQ(3u, taken.warnings);
 
-  queue.Stage(ConnectorTag::kCheckReply, CheckReply{3, 7}, 16);
-  queue.Close();
+  queue.StageReply(ConnectorTag::kCheckReply, CheckReply{3, 7}, 16);
+  PushWarning(queue, MakeWarning(4, "own"), &expected, true);
+  EXPECT_EQ(1u, queue.Close());
   SendBufferList closed;
   queue.TakeAll(&closed);
   EXPECT_TRUE(closed.empty());
-  queue.Stage(ConnectorTag::kCheckReply, CheckReply{4, 7}, 16);
+  queue.Open();
+  queue.StageReply(ConnectorTag::kCheckReply, CheckReply{4, 7}, 16);
+  PushWarning(queue, MakeWarning(5, "own"), &expected, true);
   queue.Stop();
   SendBufferList stopped;
-  queue.TakeAll(&stopped);
+  EXPECT_EQ(1u, queue.TakeAll(&stopped).stale_warnings);
   EXPECT_TRUE(stopped.empty());
+  EXPECT_EQ(0u, queue.QueuedBytes());
 }
 
 // Frames written into shared chunks are the bytes of the messages, whole and in push order, also
@@ -167,12 +180,12 @@ TEST(SendQueue, ChunksHoldTheFramesInPushOrder) {
   std::string expected;
   for (uint32_t i = 0; i < 300; ++i) {
     if (i % 3 == 0) {
-      queue.PushReply(Check(static_cast<int32_t>(i)), true);
+      queue.PushReply(Check(static_cast<int32_t>(i)));
       expected += FrameOf(Check(static_cast<int32_t>(i)));
     } else if (i % 5 == 0) {
       // Counted: no message value around the body.
       const CheckReply reply{static_cast<int32_t>(i), 7};
-      queue.PushReply(ConnectorTag::kCheckReply, reply, 16, true);
+      queue.PushReply(ConnectorTag::kCheckReply, reply, 16);
       expected += FrameOf(Check(static_cast<int32_t>(i)));
     } else {
       PushWarning(queue, MakeWarning(i, std::string(i % 7 * 9, 't')), &expected);
@@ -219,38 +232,108 @@ TEST(SendQueue, QueuedWarningsTakeLittleMoreThanTheirFrames) {
 TEST(SendQueue, CountsWhatItTakesDropsAndHolds) {
   SendQueue queue(nullptr);
   queue.Open();
+  std::string staged = FrameOf(Check(2));
   std::string expected = FrameOf(Check(1));
-  queue.PushReply(Check(1), false);
+  queue.PushReply(Check(1));
   PushWarning(queue, MakeWarning(1, "short"), &expected);
   PushWarning(queue, MakeWarning(2, std::string(3 * SendQueue::kChunkBytes, 'l')), &expected);
-  queue.Stage(ConnectorTag::kCheckReply, CheckReply{2, 7}, 16);
-  expected += FrameOf(Check(2));
-  EXPECT_EQ(expected.size(), queue.QueuedBytes());
+  queue.StageReply(ConnectorTag::kCheckReply, CheckReply{2, 7}, 16);
+  EXPECT_EQ(staged.size() + expected.size(), queue.QueuedBytes());
   SendBufferList batch;
   const SendQueue::Taken taken = queue.TakeAll(&batch);
-  EXPECT_EQ(expected, Joined(batch));
+  EXPECT_EQ(staged + expected, Joined(batch));
   EXPECT_EQ(4u, taken.frames);
   EXPECT_EQ(2u, taken.warnings);
+  EXPECT_EQ(staged.size() + expected.size(), taken.bytes);
   EXPECT_EQ(0u, queue.QueuedBytes());
 
   std::string dropped;
   PushWarning(queue, MakeWarning(3, "a"), &dropped);
   PushWarning(queue, MakeWarning(4, "b"), &dropped);
-  queue.Stage(ConnectorTag::kCheckReply, CheckReply{3, 7}, 16);
+  queue.StageReply(ConnectorTag::kCheckReply, CheckReply{3, 7}, 16);
   EXPECT_EQ(dropped.size() + 16, queue.QueuedBytes());
   EXPECT_EQ(2u, queue.Close());
   EXPECT_EQ(0u, queue.QueuedBytes());
   EXPECT_EQ(0u, queue.TakeAll(&batch).frames);
 
-  // Once stopped, staged replies go when flushed, and what stayed queued goes with Clear.
+  // Once stopped, what stayed queued goes with Clear.
   queue.Open();
   PushWarning(queue, MakeWarning(5, "c"), &dropped);
   queue.Stop();
-  queue.Stage(ConnectorTag::kCheckReply, CheckReply{4, 7}, 16);
-  queue.Flush();
   EXPECT_EQ(FrameOf(ConnectorMsg(ConnectorTag::kWarning, MakeWarning(5, "c"))).size(),
             queue.QueuedBytes());
   EXPECT_EQ(1u, queue.Clear());
+  EXPECT_EQ(0u, queue.QueuedBytes());
+}
+
+// Threads pushing at once while the consumer takes, waits and closes: no warning is lost or
+// counted twice (each is taken, or dropped by a Close or as stale, or by the last Clear), each
+// thread's warnings arrive in its order, and the consumer is never left waiting with frames queued.
+TEST(SendQueue, ConcurrentPushesKeepEachThreadsOrderAndEveryCount) {
+  SignalEvent wake;
+  SendQueue queue(&wake);
+  queue.Open();
+  constexpr uint32_t kThreads = 4;
+  constexpr uint32_t kPerThread = 4000;
+  std::atomic<uint64_t> accepted{0};
+  std::vector<std::thread> producers;
+  for (uint32_t t = 0; t < kThreads; ++t) {
+    producers.emplace_back([&queue, &accepted, t] {
+      Warning warning = MakeWarning(0, std::string(t * 40, 'p'));
+      warning.ids = IdTriple(t, 7, 0);
+      uint64_t mine = 0;
+      for (uint32_t i = 1; i <= kPerThread; ++i) {
+        warning.ids.idB = i;
+        const std::string frame = FrameOf(ConnectorMsg(ConnectorTag::kWarning, warning));
+        if (queue.PushWarning(Borrowed(warning), frame.size()) == Result::kQueued) ++mine;
+      }
+      accepted += mine;
+    });
+  }
+  std::atomic<bool> done{false};
+  std::thread joiner([&producers, &done, &wake] {
+    for (std::thread& producer : producers) producer.join();
+    done = true;
+    wake.Set();
+  });
+  uint32_t last[kThreads] = {};
+  uint64_t taken = 0;
+  uint64_t dropped = 0;
+  int missed_wakes = 0;
+  for (int round = 1;; ++round) {
+    if (queue.ReadyToWait()) {
+      // Every producer has ended and everything it queued has been taken.
+      if (done.load()) break;
+      // Bounded: a lost wake-up shows as a wait that times out while producers still push.
+      if (!wake.Wait(5000) && !done.load()) ++missed_wakes;
+      queue.Awake();
+      wake.Reset();
+    }
+    SendBufferList batch;
+    const SendQueue::Taken took = queue.TakeAll(&batch);
+    taken += took.warnings;
+    dropped += took.stale_warnings;
+    BufferPtr stream;
+    for (const BufferPtr& chunk : batch) stream.Append(chunk.Data(), chunk.Size());
+    while (stream.Size() != 0) {
+      ConnectorMsg message(ConnectorTag::kWarning);
+      const Warning* warning = ReadFrame(message, stream) ? message.As<Warning>() : nullptr;
+      if (warning == nullptr || warning->ids.idA >= kThreads) {
+        ADD_FAILURE() << "not a frame pushed here";
+        break;
+      }
+      EXPECT_GT(warning->ids.idB, last[warning->ids.idA]);
+      last[warning->ids.idA] = warning->ids.idB;
+    }
+    if (round % 50 == 0) {
+      dropped += queue.Close();
+      queue.Open();
+    }
+  }
+  joiner.join();
+  dropped += queue.Clear();
+  EXPECT_EQ(0, missed_wakes);
+  EXPECT_EQ(accepted.load(), taken + dropped);
   EXPECT_EQ(0u, queue.QueuedBytes());
 }
 
