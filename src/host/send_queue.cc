@@ -1,5 +1,8 @@
 #include "host/send_queue.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "orvel/frame.h"
 #include "sync/check.h"
 #include "sync/scoped_lock.h"
@@ -36,6 +39,7 @@ SendQueue::PushResult SendQueue::PushWarning(const WarningRef& warning, uint64_t
 
 SendQueue::PushResult SendQueue::Enqueue(QueuedFrame&& frame) {
   const uint32_t length = frame.length();
+  frame.set_number(next_number_.fetch_add(1, std::memory_order_relaxed));
   // Counted first, so that the consumer never takes away bytes not yet counted in.
   queued_bytes_.fetch_add(length, std::memory_order_relaxed);
   if (!frames_.enqueue(std::move(frame))) {
@@ -75,6 +79,8 @@ void SendQueue::StageReply(const ConnectorMsg& message) {
 
 SendQueue::PushResult SendQueue::StageWarning(const WarningRef& warning, uint64_t frame_length) {
   if (!Allows(gate_.load(std::memory_order_relaxed), Gate::kOpen)) return PushResult::kRefused;
+  // Behind every warning whose push has returned, as a push from another thread would be.
+  StageQueued();
   Stage(ConnectorTag::kWarning, warning, frame_length);
   return PushResult::kQueued;
 }
@@ -96,6 +102,10 @@ uint64_t SendQueue::Close() {
 
 uint64_t SendQueue::Sweep() {
   // A frame queued since the epoch advanced stays, staged ahead of whatever comes next.
+  return StageQueued();
+}
+
+uint64_t SendQueue::StageQueued() {
   Taken kept;
   Drain(&staged_, &kept);
   staged_frames_ += kept.frames;
@@ -165,9 +175,25 @@ SendQueue::Taken SendQueue::TakeAll(SendBufferList* batch) {
 
 void SendQueue::Drain(SendBufferList* batch, Taken* taken) {
   const uint32_t epoch = gate_.load(std::memory_order_acquire) & ~Gate::kModeMask;
-  QueuedFrame frame;
+  // Until a look at every lane finds nothing: a frame whose push returned before another's began
+  // is then among the frames taken whenever that one is. Bounded, so that threads pushing faster
+  // than this thread takes cannot keep it here: at the bound (a flood far beyond anything the
+  // agent reads in time), a frame may leave one batch after a later thread's.
+  constexpr size_t kBulk = 64;
+  constexpr size_t kMostFrames = 16384;
+  while (drained_.size() < kMostFrames &&
+         frames_.try_dequeue_bulk(std::back_inserter(drained_), kBulk) != 0) {
+  }
+  order_.clear();
+  for (size_t i = 0; i < drained_.size(); ++i) order_.emplace_back(drained_[i].number(), i);
+  // The numbers taken at once lie within far less than half their range of one another, so their
+  // difference orders them across a wrap.
+  std::sort(order_.begin(), order_.end(), [](const auto& a, const auto& b) {
+    return static_cast<int32_t>(a.first - b.first) < 0;
+  });
   uint64_t bytes = 0;
-  while (frames_.try_dequeue(frame)) {
+  for (const auto& [number, place] : order_) {
+    QueuedFrame& frame = drained_[place];
     bytes += frame.length();
     if (frame.epoch() != epoch) {
       if (frame.warning()) ++taken->stale_warnings;
@@ -179,6 +205,14 @@ void SendQueue::Drain(SendBufferList* batch, Taken* taken) {
     taken->bytes += frame.length();
   }
   queued_bytes_.fetch_sub(bytes, std::memory_order_relaxed);
+  // A burst's worth of room is kept for the next one; a deep backlog's is given back.
+  constexpr size_t kKeptFrames = 256;
+  if (drained_.capacity() > kKeptFrames) {
+    drained_ = std::vector<QueuedFrame>();
+    order_ = std::vector<std::pair<uint32_t, size_t>>();
+  } else {
+    drained_.clear();
+  }
 }
 
 BufferPtr& SendQueue::Tail(SendBufferList& list) {

@@ -2,10 +2,12 @@
 //
 // Other threads push without waiting for one another: a frame goes into the pushing thread's own
 // lane of a multi-producer queue (moodycamel::ConcurrentQueue, whose implicit producers are keyed
-// by thread), so each thread's frames keep their order and a host thread descheduled in the middle
-// of a push holds up nobody. The consumer's own frames (the replies of its dispatch, the warnings
-// of the host callbacks it runs) are staged on its side without any synchronisation and go ahead of
-// what the others queued at its next take.
+// by thread), so a host thread descheduled in the middle of a push holds up nobody. Each frame also
+// takes a number from one counter (an atomic increment, never a wait), and the consumer sends what
+// it takes in that order: a frame pushed after another push has returned, on any thread, goes
+// after it, as it did when one lock ordered them all. The consumer's own frames (the replies of its
+// dispatch, the warnings of the host callbacks it runs) are staged on its side without any
+// synchronisation and go ahead of what the others queued at its next take.
 //
 // The gate decides what is taken: closed (replies only) at first, open (warnings too) while a
 // connection is registered, stopped (nothing) once the connector stops. It carries an epoch that
@@ -29,6 +31,7 @@
 #include <cstring>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "net/transfer.h"
 #include "orvel/frame.h"
@@ -145,6 +148,7 @@ class SendQueue final : public Lockable {
     QueuedFrame(QueuedFrame&& other) noexcept { *this = std::move(other); }
     QueuedFrame& operator=(QueuedFrame&& other) noexcept {
       epoch_ = other.epoch_;
+      number_ = other.number_;
       length_ = other.length_;
       warning_ = other.warning_;
       written_ = std::move(other.written_);
@@ -163,11 +167,14 @@ class SendQueue final : public Lockable {
     void MoveTo(SendBufferList& list);
 
     uint32_t epoch() const { return epoch_; }
+    uint32_t number() const { return number_; }
+    void set_number(uint32_t number) { number_ = number; }
     uint32_t length() const { return length_; }
     bool warning() const { return warning_; }
 
    private:
     uint32_t epoch_ = 0;
+    uint32_t number_ = 0;  // its place among every thread's pushes; wraps
     uint32_t length_ = 0;
     bool warning_ = false;
     std::unique_ptr<SendBufferList> written_;  // the longer frame's own chunk; null when in place
@@ -195,9 +202,11 @@ class SendQueue final : public Lockable {
   void Advance(uint32_t mode, bool advance_epoch);
   // Drops the staged frames; the warnings among them. Consumer.
   uint64_t DropStaged();
-  // Takes every queued frame: those of the current epoch appended to *batch and counted into
-  // *taken, the others dropped and counted as stale there. Consumer.
+  // Takes every queued frame, in the order of their numbers: those of the current epoch appended
+  // to *batch and counted into *taken, the others dropped and counted as stale there. Consumer.
   void Drain(SendBufferList* batch, Taken* taken);
+  // Moves every queued frame, in order and counted, behind the staged ones. Consumer.
+  uint64_t StageQueued();
   // The chunk of list the next frame goes into, a new one when the last has too little room left.
   static BufferPtr& Tail(SendBufferList& list);
   // Writes the frame of body under tag, longer than the writer's first reservation, aside, where
@@ -218,6 +227,10 @@ class SendQueue final : public Lockable {
   uint64_t staged_bytes_ = 0;     // and their bytes.
   // The bytes queued and staged, counted before a frame enters the queue and after it leaves.
   std::atomic<uint64_t> queued_bytes_{0};
+  std::atomic<uint32_t> next_number_{0};  // the next push's number
+  // The consumer's, reused by each Drain: the frames taken, and their numbers with their places.
+  std::vector<QueuedFrame> drained_;
+  std::vector<std::pair<uint32_t, size_t>> order_;
 };
 
 template <typename Body>

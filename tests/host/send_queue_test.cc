@@ -135,26 +135,28 @@ TEST(SendQueue, WhatItTakesFollowsOpenCloseAndStop) {
   EXPECT_TRUE(none.empty());
 }
 
-// The consumer's own frames keep its order and go ahead of what other threads queued; they go
-// with everything else at Close, and are dropped once stopped.
+// The consumer's own frames keep its order and go ahead of what other threads queue later; its own
+// warning goes behind every warning already queued, as another thread's would. They go with
+// everything else at Close, and are dropped once stopped.
 TEST(SendQueue, StagedFramesKeepTheConsumersOrder) {
   SendQueue queue(nullptr);
   queue.Open();
-  std::string queued;
-  EXPECT_EQ(Result::kQueued, PushWarning(queue, MakeWarning(1, "other thread"), &queued));
   std::string expected;
   queue.StageReply(ConnectorTag::kCheckReply, CheckReply{1, 7}, 16);
   expected += FrameOf(Check(1));
+  EXPECT_EQ(Result::kQueued, PushWarning(queue, MakeWarning(1, "other thread"), &expected));
   EXPECT_EQ(Result::kQueued, PushWarning(queue, MakeWarning(2, "own"), &expected, true));
   queue.StageReply(Check(2));
   expected += FrameOf(Check(2));
   Warning longer = MakeWarning(3, std::string(300, 'l'));
   EXPECT_EQ(Result::kQueued, PushWarning(queue, longer, &expected, true));
+  std::string queued;
+  EXPECT_EQ(Result::kQueued, PushWarning(queue, MakeWarning(4, "other, later"), &queued));
   SendBufferList batch;
   const SendQueue::Taken taken = queue.TakeAll(&batch);
   EXPECT_EQ(expected + queued, Joined(batch));
-  EXPECT_EQ(5u, taken.frames);
-  EXPECT_EQ(3u, taken.warnings);
+  EXPECT_EQ(6u, taken.frames);
+  EXPECT_EQ(4u, taken.warnings);
 
   queue.StageReply(ConnectorTag::kCheckReply, CheckReply{3, 7}, 16);
   PushWarning(queue, MakeWarning(4, "own"), &expected, true);
@@ -268,7 +270,8 @@ TEST(SendQueue, CountsWhatItTakesDropsAndHolds) {
 
 // Threads pushing at once while the consumer takes, waits and closes: no warning is lost or
 // counted twice (each is taken, or dropped by a Close or as stale, or by the last Clear), each
-// thread's warnings arrive in its order, and the consumer is never left waiting with frames queued.
+// thread's warnings arrive in its order, a warning pushed once the others have returned arrives
+// after all of them, and the consumer is never left waiting with frames queued.
 TEST(SendQueue, ConcurrentPushesKeepEachThreadsOrderAndEveryCount) {
   SignalEvent wake;
   SendQueue queue(&wake);
@@ -291,14 +294,23 @@ TEST(SendQueue, ConcurrentPushesKeepEachThreadsOrderAndEveryCount) {
     });
   }
   std::atomic<bool> done{false};
-  std::thread joiner([&producers, &done, &wake] {
+  std::thread joiner([&producers, &queue, &done, &wake] {
     for (std::thread& producer : producers) producer.join();
+    // The marker, from a thread of its own (retried past a Close, which reopens at once).
+    Warning marker = MakeWarning(0, "after all the others");
+    marker.ids = IdTriple(kThreads, 7, 1);
+    const std::string frame = FrameOf(ConnectorMsg(ConnectorTag::kWarning, marker));
+    for (int i = 0; i < 100000; ++i) {
+      if (queue.PushWarning(Borrowed(marker), frame.size()) == Result::kQueued) break;
+      std::this_thread::yield();
+    }
     done = true;
     wake.Set();
   });
   uint32_t last[kThreads] = {};
-  uint64_t taken = 0;
+  uint64_t seen = 0;
   uint64_t dropped = 0;
+  bool marker_seen = false;
   int missed_wakes = 0;
   for (int round = 1;; ++round) {
     if (queue.ReadyToWait()) {
@@ -310,18 +322,22 @@ TEST(SendQueue, ConcurrentPushesKeepEachThreadsOrderAndEveryCount) {
       wake.Reset();
     }
     SendBufferList batch;
-    const SendQueue::Taken took = queue.TakeAll(&batch);
-    taken += took.warnings;
-    dropped += took.stale_warnings;
+    dropped += queue.TakeAll(&batch).stale_warnings;
     BufferPtr stream;
     for (const BufferPtr& chunk : batch) stream.Append(chunk.Data(), chunk.Size());
     while (stream.Size() != 0) {
       ConnectorMsg message(ConnectorTag::kWarning);
       const Warning* warning = ReadFrame(message, stream) ? message.As<Warning>() : nullptr;
-      if (warning == nullptr || warning->ids.idA >= kThreads) {
+      if (warning == nullptr || warning->ids.idA > kThreads) {
         ADD_FAILURE() << "not a frame pushed here";
         break;
       }
+      if (warning->ids.idA == kThreads) {
+        marker_seen = true;
+        EXPECT_EQ(accepted.load(), seen + dropped) << "a warning arrived after the marker";
+        continue;
+      }
+      ++seen;
       EXPECT_GT(warning->ids.idB, last[warning->ids.idA]);
       last[warning->ids.idA] = warning->ids.idB;
     }
@@ -333,7 +349,7 @@ TEST(SendQueue, ConcurrentPushesKeepEachThreadsOrderAndEveryCount) {
   joiner.join();
   dropped += queue.Clear();
   EXPECT_EQ(0, missed_wakes);
-  EXPECT_EQ(accepted.load(), taken + dropped);
+  EXPECT_EQ(accepted.load(), seen + dropped - (marker_seen ? 0 : 1));
   EXPECT_EQ(0u, queue.QueuedBytes());
 }
 
