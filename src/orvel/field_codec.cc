@@ -57,9 +57,9 @@ bool DecodeShortCount(FieldReader& in, uint32_t& count) {
 
 }  // namespace
 
-void FieldWriter::Commit() {
+void FieldWriter::CommitToBuffer() {
   const unsigned pending = Pending();
-  if (pending == 0 || buffer_ == nullptr) return;
+  if (pending == 0) return;
   buffer_->Append(nullptr, pending);
   start_ = cursor_;
 }

@@ -64,8 +64,11 @@ class FieldWriter {
     if (n > room_) Grow(n);
   }
 
-  // Makes every byte written so far held by the buffer.
-  void Commit();
+  // Makes every byte written so far held by the buffer. Over a span, nothing to do: checked here,
+  // so that a span writer's destruction costs no call.
+  void Commit() {
+    if (buffer_ != nullptr) CommitToBuffer();
+  }
 
   // The buffer's Size once everything written so far is committed; over a span, the bytes written.
   unsigned Size() const { return (buffer_ != nullptr ? buffer_->Size() : 0) + Pending(); }
@@ -74,6 +77,8 @@ class FieldWriter {
   unsigned Pending() const { return static_cast<unsigned>(cursor_ - start_); }
   // Commits, then reserves room for at least n more bytes.
   void Grow(unsigned n);
+  // Commit with a buffer.
+  void CommitToBuffer();
 
   BufferPtr* buffer_ = nullptr;   // null when writing into a span
   uint8_t* start_ = nullptr;      // first uncommitted byte, inside the buffer's reserved space

@@ -270,11 +270,15 @@ TEST(DllCounters, EachCounterMovesWithItsEvent) {
   }
   ASSERT_NE(vexil::StatusConnected, library.GetStatus()) << "the connection was never dropped";
   ASSERT_TRUE(WaitForStatus(library, vexil::StatusConnecting, 5000));
-  // A warning whose call straddled the drop is dropped by the worker before its next attempt.
-  for (int i = 0; i < 300 && library.Counters().bytesQueued != 0; ++i)
+  // A warning whose call straddled the drop (it passed the gate before the connection closed and
+  // reached the queue after) is dropped by the worker just before its next attempt, which may
+  // then register at once.
+  for (int i = 0; i < 300 && library.Counters().bytesQueued != 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
   c = library.Counters();
-  EXPECT_EQ(3u, c.registrations);
+  EXPECT_GE(c.registrations, 3u);
+  EXPECT_LE(c.registrations, 4u);
   EXPECT_EQ(1u, c.closedAtOutgoingLimit);
   EXPECT_EQ(1u, c.closedByError) << "the limit is a cause of its own";
   EXPECT_EQ(1u + queued, c.warningsQueued);
