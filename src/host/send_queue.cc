@@ -191,11 +191,19 @@ void SendQueue::Drain(SendBufferList* batch, Taken* taken) {
   // it here; the token rotates among the lanes, so that no lane waits behind a busier one.
   constexpr size_t kBulk = 64;
   constexpr size_t kMostPerDrain = 4096;
-  for (size_t drained = 0; drained < kMostPerDrain;) {
+  bool looked_empty = false;
+  for (size_t drained = 0; drained < kMostPerDrain && !looked_empty;) {
     const size_t got = frames_.try_dequeue_bulk(consumer_, std::back_inserter(held_), kBulk);
-    if (got == 0) break;
+    looked_empty = got == 0;
     drained += got;
   }
+  // A number missing while frames are still to be taken may be among them: only once the queue
+  // looked empty does its gap count as waiting.
+  if (!looked_empty) gap_since_.reset();
+  // Memory first: past this many frames held, a gap is not waited for (a flood that never lets
+  // the queue look empty while a number is lost).
+  constexpr size_t kMostHeld = 65536;
+  const bool overfull = held_.size() > kMostHeld;
   if (held_.empty()) return;
   // In number order from the next one due; one wrapped past it (a frame whose number was given up
   // on) sorts first and goes at once.
@@ -207,10 +215,10 @@ void SendQueue::Drain(SendBufferList* batch, Taken* taken) {
   const uint32_t epoch = gate_.load(std::memory_order_acquire) & ~Gate::kModeMask;
   uint64_t bytes = 0;
   size_t sent = 0;
-  for (const auto& [distance, place] : order_) {
-    QueuedFrame& frame = held_[place];
+  for (const auto& entry : order_) {
+    QueuedFrame& frame = held_[entry.second];
     const auto ahead = static_cast<int32_t>(frame.number() - next_due_);
-    if (ahead > 0 && !GiveUpOnGap()) break;
+    if (ahead > 0 && !overfull && (!looked_empty || !GiveUpOnGap())) break;
     if (ahead >= 0) next_due_ = frame.number() + 1;
     gap_since_.reset();
     ++sent;
@@ -227,8 +235,9 @@ void SendQueue::Drain(SendBufferList* batch, Taken* taken) {
   queued_bytes_.fetch_sub(bytes, std::memory_order_relaxed);
   // Those behind a gap wait in held_ for the next call; a backlog's room is given back.
   std::vector<QueuedFrame> waiting;
-  for (size_t i = sent; i < order_.size(); ++i)
+  for (size_t i = sent; i < order_.size(); ++i) {
     waiting.push_back(std::move(held_[order_[i].second]));
+  }
   constexpr size_t kKeptFrames = 1024;
   if (held_.capacity() > kKeptFrames) {
     held_ = std::move(waiting);
