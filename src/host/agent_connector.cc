@@ -476,9 +476,9 @@ void AgentConnector::EventLoop() {
     const WaitSource sources[] = {stop_event_->Source(), NetworkWaitSource(),
                                   send_event_->Source()};
     // Frames already queued are sent at once, after a look at the other sources: the pushes only
-    // set the send event while this thread says it waits. Frames held behind a push still under
-    // way on another thread are looked at again when it ends, or after the queue's gap wait.
-    const uint32_t woken = WaitForFirst(sources, 3, send_queue_.ReadyToWait());
+    // set the send event while this thread says it waits.
+    const bool idle = send_queue_.ReadyToWait();
+    const uint32_t woken = WaitForFirst(sources, 3, idle ? kInfinite : 0);
     send_queue_.Awake();
     switch (woken) {
       case kWaitObject0:

@@ -1,13 +1,11 @@
 #include "host/send_queue.h"
 
 #include <algorithm>
-#include <chrono>
 #include <iterator>
 
 #include "orvel/frame.h"
 #include "sync/check.h"
 #include "sync/scoped_lock.h"
-#include "sync/wait_result.h"
 
 namespace vexil {
 
@@ -63,15 +61,18 @@ void SendQueue::WakeIfWaiting() {
   if (wake_ != nullptr) wake_->Set();
 }
 
-uint32_t SendQueue::ReadyToWait() {
+bool SendQueue::ReadyToWait() {
   consumer_waiting_.store(true, std::memory_order_relaxed);
   std::atomic_thread_fence(std::memory_order_seq_cst);
-  if (staged_.empty() && frames_.size_approx() == 0) {
-    // Frames held behind a gap go when it fills (its push wakes this thread) or is given up on.
-    return held_.empty() ? kInfinite : static_cast<uint32_t>(kGapWait.count());
+  // A look at the lanes themselves rather than the queue's size estimate, which is only an
+  // estimate; what it finds waits in drained_ for the next take.
+  constexpr size_t kBulk = 64;
+  if (staged_.empty() && drained_.empty() &&
+      frames_.try_dequeue_bulk(std::back_inserter(drained_), kBulk) == 0) {
+    return true;
   }
   consumer_waiting_.store(false, std::memory_order_relaxed);
-  return 0;
+  return false;
 }
 
 void SendQueue::StageReply(const ConnectorMsg& message) {
@@ -143,18 +144,10 @@ void SendQueue::Stop() {
 
 uint64_t SendQueue::Clear() {
   uint64_t dropped = DropStaged();
-  // The frames queued by now and those held behind a gap: once the consumer has ended, nothing
-  // waits for a late one.
-  while (frames_.try_dequeue_bulk(consumer_, std::back_inserter(held_), 64) != 0) {
-  }
-  uint64_t bytes = 0;
-  for (const QueuedFrame& frame : held_) {
-    bytes += frame.length();
-    if (frame.warning()) ++dropped;
-  }
-  held_ = std::vector<QueuedFrame>();
-  queued_bytes_.fetch_sub(bytes, std::memory_order_relaxed);
-  return dropped;
+  SendBufferList all;
+  Taken taken;
+  Drain(&all, &taken);
+  return dropped + taken.warnings + taken.stale_warnings;
 }
 
 uint64_t SendQueue::DropStaged() {
@@ -187,41 +180,31 @@ SendQueue::Taken SendQueue::TakeAll(SendBufferList* batch) {
 }
 
 void SendQueue::Drain(SendBufferList* batch, Taken* taken) {
-  // A bounded share per call, so that threads pushing faster than this thread takes cannot keep
-  // it here; the token rotates among the lanes, so that no lane waits behind a busier one.
-  constexpr size_t kBulk = 64;
-  constexpr size_t kMostPerDrain = 4096;
-  bool looked_empty = false;
-  for (size_t drained = 0; drained < kMostPerDrain && !looked_empty;) {
-    const size_t got = frames_.try_dequeue_bulk(consumer_, std::back_inserter(held_), kBulk);
-    looked_empty = got == 0;
-    drained += got;
-  }
-  // A number missing while frames are still to be taken may be among them: only once the queue
-  // looked empty does its gap count as waiting.
-  if (!looked_empty) gap_since_.reset();
-  // Memory first: past this many frames held, a gap is not waited for (a flood that never lets
-  // the queue look empty while a number is lost).
-  constexpr size_t kMostHeld = 65536;
-  const bool overfull = held_.size() > kMostHeld;
-  if (held_.empty()) return;
-  // In number order from the next one due; one wrapped past it (a frame whose number was given up
-  // on) sorts first and goes at once.
-  order_.clear();
-  for (size_t i = 0; i < held_.size(); ++i) {
-    order_.emplace_back(static_cast<int32_t>(held_[i].number() - next_due_), i);
-  }
-  if (!std::is_sorted(order_.begin(), order_.end())) std::sort(order_.begin(), order_.end());
   const uint32_t epoch = gate_.load(std::memory_order_acquire) & ~Gate::kModeMask;
+  // Until a look at every lane finds nothing: a frame whose push returned before another's began
+  // is then among the frames taken whenever that one is. Bounded, so that threads pushing faster
+  // than this thread takes cannot keep it here for long (a few tens of milliseconds at the bound):
+  // past it (a backlog of a quarter of a million frames, far beyond anything the agent reads in
+  // time) a frame may leave one batch after a later thread's.
+  constexpr size_t kBulk = 64;
+  constexpr size_t kMostFrames = 262144;
+  while (drained_.size() < kMostFrames &&
+         frames_.try_dequeue_bulk(std::back_inserter(drained_), kBulk) != 0) {
+  }
+  order_.clear();
+  for (size_t i = 0; i < drained_.size(); ++i) order_.emplace_back(drained_[i].number(), i);
+  // The numbers taken at once lie within far less than half their range of one another, so their
+  // difference orders them across a wrap. One thread's frames come in order already.
+  const auto earlier = [](const std::pair<uint32_t, size_t>& a,
+                          const std::pair<uint32_t, size_t>& b) {
+    return static_cast<int32_t>(a.first - b.first) < 0;
+  };
+  if (!std::is_sorted(order_.begin(), order_.end(), earlier)) {
+    std::sort(order_.begin(), order_.end(), earlier);
+  }
   uint64_t bytes = 0;
-  size_t sent = 0;
   for (const auto& entry : order_) {
-    QueuedFrame& frame = held_[entry.second];
-    const auto ahead = static_cast<int32_t>(frame.number() - next_due_);
-    if (ahead > 0 && !overfull && (!looked_empty || !GiveUpOnGap())) break;
-    if (ahead >= 0) next_due_ = frame.number() + 1;
-    gap_since_.reset();
-    ++sent;
+    QueuedFrame& frame = drained_[entry.second];
     bytes += frame.length();
     if (frame.epoch() != epoch) {
       if (frame.warning()) ++taken->stale_warnings;
@@ -233,24 +216,14 @@ void SendQueue::Drain(SendBufferList* batch, Taken* taken) {
     taken->bytes += frame.length();
   }
   queued_bytes_.fetch_sub(bytes, std::memory_order_relaxed);
-  // Those behind a gap wait in held_ for the next call; a backlog's room is given back.
-  std::vector<QueuedFrame> waiting;
-  for (size_t i = sent; i < order_.size(); ++i) {
-    waiting.push_back(std::move(held_[order_[i].second]));
-  }
+  // A burst's worth of room is kept for the next one; a deep backlog's is given back.
   constexpr size_t kKeptFrames = 1024;
-  if (held_.capacity() > kKeptFrames) {
-    held_ = std::move(waiting);
+  if (drained_.capacity() > kKeptFrames) {
+    drained_ = std::vector<QueuedFrame>();
+    order_ = std::vector<std::pair<uint32_t, size_t>>();
   } else {
-    held_.clear();
-    for (QueuedFrame& frame : waiting) held_.push_back(std::move(frame));
+    drained_.clear();
   }
-}
-
-bool SendQueue::GiveUpOnGap() {
-  const auto now = std::chrono::steady_clock::now();
-  if (!gap_since_) gap_since_ = now;
-  return now - *gap_since_ >= kGapWait;
 }
 
 BufferPtr& SendQueue::Tail(SendBufferList& list) {

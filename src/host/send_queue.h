@@ -3,12 +3,9 @@
 // Other threads push without waiting for one another: a frame goes into the pushing thread's own
 // lane of a multi-producer queue (moodycamel::ConcurrentQueue, whose implicit producers are keyed
 // by thread), so a host thread descheduled in the middle of a push holds up nobody. Each frame also
-// takes a number from one counter (an atomic increment, never a wait), and the consumer sends the
-// frames in that order, holding back those behind a number not yet arrived (a push under way on
-// another thread) until it arrives: a frame pushed after another push has returned, on any thread,
-// goes after it, as it did when one lock ordered them all. A number that never arrives (a push
-// that found no memory, a thread suspended inside a push) is given up on after kGapWait, and its
-// frame, should it come, goes at once. The consumer's own frames (the replies of its
+// takes a number from one counter (an atomic increment, never a wait), and the consumer sends what
+// it takes in that order: a frame pushed after another push has returned, on any thread, goes
+// after it, as it did when one lock ordered them all. The consumer's own frames (the replies of its
 // dispatch, the warnings of the host callbacks it runs) are staged on its side without any
 // synchronisation and go ahead of what the others queued at its next take.
 //
@@ -30,11 +27,9 @@
 #include <concurrentqueue.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <utility>
 #include <vector>
 
@@ -56,9 +51,6 @@ class SendQueue final : public Lockable {
   // A chunk's room in the batches TakeAll hands out. A chunk takes frames while at least
   // FieldWriter::kFirstChunk bytes of it are free, so a frame up to that size never makes it grow.
   static constexpr unsigned kChunkBytes = 4096;
-  // How long frames wait behind a number that has not arrived before it is given up on: far
-  // longer than a push takes, even one descheduled for a time slice.
-  static constexpr std::chrono::milliseconds kGapWait{100};
 
   enum class PushResult {
     kRefused,  // not taken: stopped, a warning while closed, or no memory for it
@@ -126,10 +118,9 @@ class SendQueue final : public Lockable {
   // only.
   Taken TakeAll(SendBufferList* batch);
 
-  // The consumer's wait. ReadyToWait marks it waiting and says for how long it may wait, in
-  // milliseconds: 0 (and no longer marked) when frames are there to take, kGapWait while frames
-  // are held behind a gap, else kInfinite. Awake ends the mark after the wait.
-  uint32_t ReadyToWait();
+  // The consumer's wait. ReadyToWait marks it waiting and says whether it may wait: false (and no
+  // longer marked) when frames are already there to take. Awake ends the mark after the wait.
+  bool ReadyToWait();
   void Awake() { consumer_waiting_.store(false, std::memory_order_relaxed); }
 
   // The bytes of the frames queued and staged now; any thread, without the lock.
@@ -211,12 +202,9 @@ class SendQueue final : public Lockable {
   void Advance(uint32_t mode, bool advance_epoch);
   // Drops the staged frames; the warnings among them. Consumer.
   uint64_t DropStaged();
-  // Takes a bounded share of the queued frames and, in number order up to the first gap, the
-  // frames held so far: those of the current epoch appended to *batch and counted into *taken,
-  // the others dropped and counted as stale there. Consumer.
+  // Takes every queued frame, in the order of their numbers: those of the current epoch appended
+  // to *batch and counted into *taken, the others dropped and counted as stale there. Consumer.
   void Drain(SendBufferList* batch, Taken* taken);
-  // Whether the gap before the next held frame has lasted kGapWait; starts its clock. Consumer.
-  bool GiveUpOnGap();
   // Moves every queued frame, in order and counted, behind the staged ones. Consumer.
   uint64_t StageQueued();
   // The chunk of list the next frame goes into, a new one when the last has too little room left.
@@ -240,13 +228,9 @@ class SendQueue final : public Lockable {
   // The bytes queued and staged, counted before a frame enters the queue and after it leaves.
   std::atomic<uint64_t> queued_bytes_{0};
   std::atomic<uint32_t> next_number_{0};  // the next push's number
-  // The consumer's: its place among the lanes, the frames taken and not yet sent (behind a gap),
-  // the number due next, since when the gap before it has lasted, and each Drain's order.
-  moodycamel::ConsumerToken consumer_{frames_};
-  std::vector<QueuedFrame> held_;
-  uint32_t next_due_ = 0;
-  std::optional<std::chrono::steady_clock::time_point> gap_since_;
-  std::vector<std::pair<int32_t, size_t>> order_;
+  // The consumer's, reused by each Drain: the frames taken, and their numbers with their places.
+  std::vector<QueuedFrame> drained_;
+  std::vector<std::pair<uint32_t, size_t>> order_;
 };
 
 template <typename Body>

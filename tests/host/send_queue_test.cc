@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "orvel/frame.h"
-#include "sync/wait_result.h"
 #include "zoth/zoth_buffer.h"
 
 namespace vexil {
@@ -80,7 +79,7 @@ TEST(SendQueue, PushesWakeTheConsumerOnlyWhileItWaits) {
   EXPECT_EQ(Result::kQueued, PushWarning(queue, MakeWarning(1, "busy"), &expected));
   EXPECT_FALSE(wake.Wait(0));
   // Frames are there: the consumer must take them rather than wait.
-  EXPECT_EQ(0u, queue.ReadyToWait());
+  EXPECT_FALSE(queue.ReadyToWait());
   EXPECT_EQ(Result::kQueued, queue.PushReply(Check(1)));
   EXPECT_FALSE(wake.Wait(0));
   expected += FrameOf(Check(1));
@@ -88,16 +87,16 @@ TEST(SendQueue, PushesWakeTheConsumerOnlyWhileItWaits) {
   queue.TakeAll(&batch);
   EXPECT_EQ(expected, Joined(batch));
 
-  ASSERT_EQ(kInfinite, queue.ReadyToWait());
+  ASSERT_TRUE(queue.ReadyToWait());
   EXPECT_EQ(Result::kQueued, PushWarning(queue, MakeWarning(2, "wakes"), &expected));
   EXPECT_TRUE(wake.Wait(0));
   ASSERT_TRUE(wake.Reset());
   EXPECT_EQ(Result::kQueued, PushWarning(queue, MakeWarning(3, "already woken"), &expected));
   EXPECT_FALSE(wake.Wait(0));
   queue.Awake();
-  EXPECT_EQ(0u, queue.ReadyToWait());
+  EXPECT_FALSE(queue.ReadyToWait());
   queue.Clear();
-  ASSERT_EQ(kInfinite, queue.ReadyToWait());
+  ASSERT_TRUE(queue.ReadyToWait());
   queue.Stop();
   EXPECT_EQ(Result::kRefused, queue.PushReply(Check(2)));
   EXPECT_FALSE(wake.Wait(0));
@@ -124,7 +123,7 @@ TEST(SendQueue, WhatItTakesFollowsOpenCloseAndStop) {
   SendBufferList batch;
   queue.TakeAll(&batch);
   EXPECT_EQ(expected, Joined(batch));
-  EXPECT_EQ(kInfinite, queue.ReadyToWait());
+  EXPECT_TRUE(queue.ReadyToWait());
   queue.Stop();
   queue.Open();
   EXPECT_EQ(Result::kRefused, PushWarning(queue, MakeWarning(5, "stopped"), &refused));
@@ -314,13 +313,11 @@ TEST(SendQueue, ConcurrentPushesKeepEachThreadsOrderAndEveryCount) {
   bool marker_seen = false;
   int missed_wakes = 0;
   for (int round = 1;; ++round) {
-    if (const uint32_t wait = queue.ReadyToWait(); wait != 0) {
+    if (queue.ReadyToWait()) {
       // Every producer has ended and everything it queued has been taken.
-      if (done.load() && wait == kInfinite) break;
+      if (done.load()) break;
       // Bounded: a lost wake-up shows as a wait that times out while producers still push.
-      if (!wake.Wait(wait == kInfinite ? 5000 : wait) && wait == kInfinite && !done.load()) {
-        ++missed_wakes;
-      }
+      if (!wake.Wait(5000) && !done.load()) ++missed_wakes;
       queue.Awake();
       wake.Reset();
     }
