@@ -66,9 +66,8 @@ bool SendQueue::ReadyToWait() {
   std::atomic_thread_fence(std::memory_order_seq_cst);
   // A look at the lanes themselves rather than the queue's size estimate, which is only an
   // estimate; what it finds waits in drained_ for the next take.
-  constexpr size_t kBulk = 64;
   if (staged_.empty() && drained_.empty() &&
-      frames_.try_dequeue_bulk(std::back_inserter(drained_), kBulk) == 0) {
+      frames_.try_dequeue_bulk(std::back_inserter(drained_), kTakeBulk) == 0) {
     return true;
   }
   consumer_waiting_.store(false, std::memory_order_relaxed);
@@ -86,7 +85,7 @@ void SendQueue::StageReply(const ConnectorMsg& message) {
 SendQueue::PushResult SendQueue::StageWarning(const WarningRef& warning, uint64_t frame_length) {
   if (!Allows(gate_.load(std::memory_order_relaxed), Gate::kOpen)) return PushResult::kRefused;
   // Behind every warning whose push has returned, as a push from another thread would be.
-  StageQueued();
+  Sweep();
   Stage(ConnectorTag::kWarning, warning, frame_length);
   return PushResult::kQueued;
 }
@@ -108,10 +107,6 @@ uint64_t SendQueue::Close() {
 
 uint64_t SendQueue::Sweep() {
   // A frame queued since the epoch advanced stays, staged ahead of whatever comes next.
-  return StageQueued();
-}
-
-uint64_t SendQueue::StageQueued() {
   Taken kept;
   Drain(&staged_, &kept);
   staged_frames_ += kept.frames;
@@ -134,10 +129,7 @@ void SendQueue::Advance(uint32_t mode, bool advance_epoch) {
 }
 
 void SendQueue::Stop() {
-  uint32_t gate = gate_.load(std::memory_order_relaxed);
-  while (!gate_.compare_exchange_weak(gate, (gate & ~Gate::kModeMask) | Gate::kStopped,
-                                      std::memory_order_acq_rel, std::memory_order_relaxed)) {
-  }
+  Advance(Gate::kStopped, false);
   ScopedLock<SendQueue> guard(this, true);
   wake_ = nullptr;
 }
@@ -153,6 +145,10 @@ uint64_t SendQueue::Clear() {
 uint64_t SendQueue::DropStaged() {
   SendBufferList dropped;
   dropped.swap(staged_);
+  return ForgetStaged();
+}
+
+uint64_t SendQueue::ForgetStaged() {
   const uint64_t warnings = staged_warnings_;
   queued_bytes_.fetch_sub(staged_bytes_, std::memory_order_relaxed);
   staged_frames_ = 0;
@@ -169,11 +165,8 @@ SendQueue::Taken SendQueue::TakeAll(SendBufferList* batch) {
     taken.frames = staged_frames_;
     taken.warnings = staged_warnings_;
     taken.bytes = staged_bytes_;
-    queued_bytes_.fetch_sub(staged_bytes_, std::memory_order_relaxed);
     batch->splice(batch->end(), staged_);
-    staged_frames_ = 0;
-    staged_warnings_ = 0;
-    staged_bytes_ = 0;
+    ForgetStaged();
   }
   Drain(batch, &taken);
   return taken;
@@ -186,10 +179,9 @@ void SendQueue::Drain(SendBufferList* batch, Taken* taken) {
   // than this thread takes cannot keep it here for long (a few tens of milliseconds at the bound):
   // past it (a backlog of a quarter of a million frames, far beyond anything the agent reads in
   // time) a frame may leave one batch after a later thread's.
-  constexpr size_t kBulk = 64;
   constexpr size_t kMostFrames = 262144;
   while (drained_.size() < kMostFrames &&
-         frames_.try_dequeue_bulk(std::back_inserter(drained_), kBulk) != 0) {
+         frames_.try_dequeue_bulk(std::back_inserter(drained_), kTakeBulk) != 0) {
   }
   order_.clear();
   for (size_t i = 0; i < drained_.size(); ++i) order_.emplace_back(drained_[i].number(), i);

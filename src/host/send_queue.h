@@ -106,7 +106,8 @@ class SendQueue final : public Lockable {
   // On the consumer's thread, or once it has ended. Returns the warnings dropped.
   uint64_t Close();
   // Drops the frames that passed the gate before the last Close but reached the queue only after
-  // it (a push that straddled it); the others stay. Consumer only. Returns the warnings dropped.
+  // it (a push that straddled it); the others are staged, in order, behind the staged ones.
+  // Consumer only. Returns the warnings dropped.
   uint64_t Sweep();
   // Nothing is taken from now on, and the wake event is never touched again; what is queued stays
   // until Clear (or a last TakeAll). Any thread.
@@ -202,11 +203,11 @@ class SendQueue final : public Lockable {
   void Advance(uint32_t mode, bool advance_epoch);
   // Drops the staged frames; the warnings among them. Consumer.
   uint64_t DropStaged();
+  // Forgets the staged frames' counts (their bytes leave QueuedBytes); the warnings among them.
+  uint64_t ForgetStaged();
   // Takes every queued frame, in the order of their numbers: those of the current epoch appended
   // to *batch and counted into *taken, the others dropped and counted as stale there. Consumer.
   void Drain(SendBufferList* batch, Taken* taken);
-  // Moves every queued frame, in order and counted, behind the staged ones. Consumer.
-  uint64_t StageQueued();
   // The chunk of list the next frame goes into, a new one when the last has too little room left.
   static BufferPtr& Tail(SendBufferList& list);
   // Writes the frame of body under tag, longer than the writer's first reservation, aside, where
@@ -228,6 +229,8 @@ class SendQueue final : public Lockable {
   // The bytes queued and staged, counted before a frame enters the queue and after it leaves.
   std::atomic<uint64_t> queued_bytes_{0};
   std::atomic<uint32_t> next_number_{0};  // the next push's number
+  // Frames the consumer takes from the queue in one call of the library's.
+  static constexpr size_t kTakeBulk = 64;
   // The consumer's, reused by each Drain: the frames taken, and their numbers with their places.
   std::vector<QueuedFrame> drained_;
   std::vector<std::pair<uint32_t, size_t>> order_;
