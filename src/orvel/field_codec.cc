@@ -57,7 +57,7 @@ bool DecodeShortCount(FieldReader& in, uint32_t& count) {
 
 }  // namespace
 
-void FieldWriter::CommitToBuffer() {
+void FieldWriter::Commit() {
   const unsigned pending = Pending();
   if (pending == 0) return;
   buffer_->Append(nullptr, pending);
@@ -65,16 +65,17 @@ void FieldWriter::CommitToBuffer() {
 }
 
 void FieldWriter::Grow(unsigned n) {
-  if (buffer_ == nullptr) {
-    CheckFailed();
-    throw std::length_error("more written than counted");
-  }
   Commit();
   const unsigned reserve = std::max(n, chunk_);
   buffer_->Reserve(reserve);
   chunk_ = std::min(chunk_ * 2, kMaxChunk);
   start_ = cursor_ = buffer_->Data() + buffer_->Size();
   room_ = reserve;
+}
+
+void SpanWriter::ThrowSpanOverrun() {
+  CheckFailed();
+  throw std::length_error("more written than counted");
 }
 
 bool EncodeField(FieldWriter& out, const long& value) {

@@ -36,8 +36,7 @@ namespace vexil {
 
 // Writes at the end of a buffer it does not own. Bytes go straight into space reserved behind the
 // held bytes and become held at Commit (or destruction); until then the buffer's Size does not
-// include them and the buffer must not be touched through any other path. Or writes into a span
-// of memory whose size the caller counted beforehand: no buffer call at all.
+// include them and the buffer must not be touched through any other path.
 class FieldWriter {
  public:
   // The first reservation a writer makes: a buffer with at least this much room behind its held
@@ -45,9 +44,6 @@ class FieldWriter {
   static constexpr unsigned kFirstChunk = 256;
 
   explicit FieldWriter(BufferPtr& buffer) : buffer_(&buffer) {}
-  // Writes into the size bytes at data; Commit does nothing. Writing more than size bytes is a
-  // caller's bug: the internal check, then std::length_error, with nothing written beyond.
-  FieldWriter(uint8_t* data, unsigned size) : start_(data), cursor_(data), room_(size) {}
   FieldWriter(const FieldWriter&) = delete;
   FieldWriter& operator=(const FieldWriter&) = delete;
   ~FieldWriter() { Commit(); }
@@ -64,27 +60,50 @@ class FieldWriter {
     if (n > room_) Grow(n);
   }
 
-  // Makes every byte written so far held by the buffer. Over a span, nothing to do: checked here,
-  // so that a span writer's destruction costs no call.
-  void Commit() {
-    if (buffer_ != nullptr) CommitToBuffer();
-  }
+  // Makes every byte written so far held by the buffer.
+  void Commit();
 
-  // The buffer's Size once everything written so far is committed; over a span, the bytes written.
-  unsigned Size() const { return (buffer_ != nullptr ? buffer_->Size() : 0) + Pending(); }
+  // The buffer's Size once everything written so far is committed.
+  unsigned Size() const { return buffer_->Size() + Pending(); }
 
  private:
   unsigned Pending() const { return static_cast<unsigned>(cursor_ - start_); }
   // Commits, then reserves room for at least n more bytes.
   void Grow(unsigned n);
-  // Commit with a buffer.
-  void CommitToBuffer();
 
-  BufferPtr* buffer_ = nullptr;   // null when writing into a span
+  BufferPtr* buffer_;
   uint8_t* start_ = nullptr;      // first uncommitted byte, inside the buffer's reserved space
   uint8_t* cursor_ = nullptr;     // next byte to write
   unsigned room_ = 0;             // reserved bytes left after cursor_
   unsigned chunk_ = kFirstChunk;  // next reservation; doubles up to a limit
+};
+
+// Writes into a span of memory whose size the caller counted beforehand: no buffer call at all.
+// Writing more than the span holds is a caller's bug: the internal check, then std::length_error,
+// with nothing written beyond. Its failure path is a free function, not a member, so that the
+// writer never escapes and the compiler keeps its cursor in registers across the copies.
+class SpanWriter {
+ public:
+  SpanWriter(uint8_t* data, unsigned size) : start_(data), cursor_(data), end_(data + size) {}
+  SpanWriter(const SpanWriter&) = delete;
+  SpanWriter& operator=(const SpanWriter&) = delete;
+
+  void Write(const void* source, unsigned n) {
+    if (n > static_cast<size_t>(end_ - cursor_)) ThrowSpanOverrun();
+    if (n != 0) std::memcpy(cursor_, source, n);
+    cursor_ += n;
+  }
+  // The span is all the room there is: nothing to reserve.
+  void Expect(unsigned) {}
+  // The bytes written.
+  unsigned Size() const { return static_cast<unsigned>(cursor_ - start_); }
+
+ private:
+  [[noreturn]] static void ThrowSpanOverrun();
+
+  uint8_t* const start_;
+  uint8_t* cursor_;
+  uint8_t* const end_;
 };
 
 // Reads from the front of a buffer it does not own. Consumption is counted here and applied to
@@ -138,6 +157,10 @@ static_assert(sizeof(short) == 2 && sizeof(int) == 4 && sizeof(long long) == 8,
 template <typename T, typename... Of>
 constexpr bool kIsOneOf = (std::is_same_v<T, Of> || ...);
 
+// The writers every inline encoder below serves; the others take a FieldWriter alone.
+template <typename Writer>
+constexpr bool kIsWriter = kIsOneOf<Writer, FieldWriter, SpanWriter>;
+
 // Types whose wire form is their in-memory bytes: the integers of 1, 2, 4 and 8 bytes (the 8-byte
 // ones are the long long types: int64_t is long on 64-bit Linux, which travels in 4 bytes), the
 // IEEE floats, 32-bit enumerations (message tags), and the int32 pair and quadruple. Not bool,
@@ -170,9 +193,9 @@ struct HasClearFields<T, decltype(std::declval<T&>().ClearFields())> : std::true
 }  // namespace orvel_detail
 
 // Fixed-width types: every integer, float, message tag, and the int32 pair and quadruple.
-template <typename T>
-std::enable_if_t<orvel_detail::IsFixed<T>::value, bool> EncodeField(FieldWriter& out,
-                                                                    const T& value) {
+template <typename Writer, typename T>
+std::enable_if_t<orvel_detail::kIsWriter<Writer> && orvel_detail::IsFixed<T>::value, bool>
+EncodeField(Writer& out, const T& value) {
   out.Write(&value, sizeof(T));
   return true;
 }
@@ -182,7 +205,9 @@ std::enable_if_t<orvel_detail::IsFixed<T>::value, bool> DecodeField(FieldReader&
 }
 
 // bool: one byte; any non-zero byte reads as true.
-inline bool EncodeField(FieldWriter& out, const bool& value) {
+template <typename Writer>
+std::enable_if_t<orvel_detail::kIsWriter<Writer>, bool> EncodeField(Writer& out,
+                                                                    const bool& value) {
   const uint8_t byte = value ? 1 : 0;
   out.Write(&byte, 1);
   return true;
@@ -201,12 +226,16 @@ bool DecodeField(FieldReader& in, long& value);
 
 // Text: uint32 byte count, then the bytes. A reader whose count is larger than what is left has
 // consumed the count and allocates nothing. A borrowed text (string_view) is written the same way.
-inline bool EncodeField(FieldWriter& out, std::string_view value) {
+template <typename Writer>
+std::enable_if_t<orvel_detail::kIsWriter<Writer>, bool> EncodeField(Writer& out,
+                                                                    std::string_view value) {
   EncodeField(out, static_cast<uint32_t>(value.size()));
   out.Write(value.data(), static_cast<unsigned>(value.size()));
   return true;
 }
-inline bool EncodeField(FieldWriter& out, const std::string& value) {
+template <typename Writer>
+std::enable_if_t<orvel_detail::kIsWriter<Writer>, bool> EncodeField(Writer& out,
+                                                                    const std::string& value) {
   return EncodeField(out, std::string_view(value));
 }
 bool DecodeField(FieldReader& in, std::string& value);
@@ -233,9 +262,9 @@ bool EncodeShortText(FieldWriter& out, const CharBuffer& value);
 bool DecodeShortText(FieldReader& in, CharBuffer& value);
 
 // Records: the fields in declaration order, stopping at the first failure.
-template <typename T>
-std::enable_if_t<orvel_detail::IsRecord<T>::value, bool> EncodeField(FieldWriter& out,
-                                                                     const T& record) {
+template <typename Writer, typename T>
+std::enable_if_t<orvel_detail::kIsWriter<Writer> && orvel_detail::IsRecord<T>::value, bool>
+EncodeField(Writer& out, const T& record) {
   return T::Fields(record,
                    [&out](const char*, const auto& field) { return EncodeField(out, field); });
 }
@@ -245,8 +274,9 @@ std::enable_if_t<orvel_detail::IsRecord<T>::value, bool> DecodeField(FieldReader
 }
 
 // Lists: uint32 element count, then each element first to last.
-template <typename T>
-bool EncodeField(FieldWriter& out, const std::vector<T>& list) {
+template <typename Writer, typename T>
+std::enable_if_t<orvel_detail::kIsWriter<Writer>, bool> EncodeField(Writer& out,
+                                                                    const std::vector<T>& list) {
   const uint32_t count = static_cast<uint32_t>(list.size());
   EncodeField(out, count);
   if constexpr (orvel_detail::IsFixed<T>::value) {

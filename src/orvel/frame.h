@@ -48,7 +48,7 @@ bool WriteFrame(BufferPtr& buffer, ConnectorTag tag, const Body& body) {
 // nothing written beyond.
 template <typename Body>
 bool WriteFrameInto(uint8_t* data, uint32_t length, ConnectorTag tag, const Body& body) {
-  FieldWriter out(data, length);
+  SpanWriter out(data, length);
   EncodeField(out, length);
   EncodeField(out, tag);
   return EncodeField(out, body) && out.Size() == length;
