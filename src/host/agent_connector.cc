@@ -273,7 +273,24 @@ int AgentConnector::QueueWarning(int32_t code, const char* text, const char* ext
   const SendQueue::PushResult result = worker_mark_.IsCurrent()
                                            ? send_queue_.StageWarning(warning, frame_length)
                                            : send_queue_.PushWarning(warning, frame_length);
+  if (result == SendQueue::PushResult::kFull) {
+    CountFullRefusal();
+    return kWarningNotConnected;
+  }
   return result == SendQueue::PushResult::kRefused ? kWarningNotConnected : kWarningQueued;
+}
+
+void AgentConnector::CountFullRefusal() {
+  // One line for the first and one for every 65,536th after it: a flood of warnings must not
+  // become a flood of log lines.
+  const uint64_t refused = full_refusals_.fetch_add(1, std::memory_order_relaxed) + 1;
+  if (refused % 65536 != 1) return;
+  log_->Write(1,
+              L"Warning refused: %u frames or %llu bytes already wait to be sent; %llu refused "
+              L"so far \n",
+              SendQueue::kMostQueuedFrames,
+              static_cast<unsigned long long>(SendQueue::kMostQueuedBytes),
+              static_cast<unsigned long long>(refused));
 }
 
 ConnSettings AgentConnector::settings() {

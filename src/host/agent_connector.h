@@ -104,6 +104,9 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   int StartWorker(HostCallback* callback);
   int QueueWarning(int32_t code, const char* text, const char* extraText, uint32_t idA,
                    uint32_t idB);
+  // A warning refused because the queue holds its most: counted, and logged now and then. Any
+  // thread.
+  void CountFullRefusal();
 
   // Runs on the worker thread (on Windows one that holds the module); catches every C++
   // exception.
@@ -165,6 +168,8 @@ class AgentConnector : public SocketHandler, public Lockable, private RequestCon
   ConnSettings settings_ GUARDED_BY(this);
   // settings_.gsid, for readers without lock_ (warnings and replies); written with it.
   std::atomic<int32_t> gsid_{0};
+  // Warnings refused because the queue held its most, since the start.
+  std::atomic<uint64_t> full_refusals_{0};
   // Borrowed from the host; set under lock_ before the worker runs, which reads it without: not
   // GUARDED_BY, which cannot say so.
   HostCallback* callback_ = nullptr;

@@ -38,12 +38,20 @@ SendQueue::PushResult SendQueue::PushWarning(const WarningRef& warning, uint64_t
 }
 
 SendQueue::PushResult SendQueue::Enqueue(QueuedFrame&& frame) {
-  const uint32_t length = frame.length();
+  const uint64_t counted = kFrameUnit + frame.length();
+  // Counted first, so that the consumer never takes away what is not yet counted in.
+  const uint64_t before = queued_.fetch_add(counted, std::memory_order_relaxed);
+  if (frame.warning()) {
+    const uint64_t bytes_before = before & (kFrameUnit - 1);
+    if (before / kFrameUnit >= kMostQueuedFrames ||
+        (bytes_before != 0 && bytes_before + frame.length() > kMostQueuedBytes)) {
+      queued_.fetch_sub(counted, std::memory_order_relaxed);
+      return PushResult::kFull;
+    }
+  }
   frame.set_number(next_number_.fetch_add(1, std::memory_order_relaxed));
-  // Counted first, so that the consumer never takes away bytes not yet counted in.
-  queued_bytes_.fetch_add(length, std::memory_order_relaxed);
   if (!frames_.enqueue(std::move(frame))) {
-    queued_bytes_.fetch_sub(length, std::memory_order_relaxed);
+    queued_.fetch_sub(counted, std::memory_order_relaxed);
     return PushResult::kRefused;
   }
   WakeIfWaiting();
@@ -94,7 +102,7 @@ void SendQueue::Staged(uint64_t bytes, bool warning) {
   ++staged_frames_;
   if (warning) ++staged_warnings_;
   staged_bytes_ += bytes;
-  queued_bytes_.fetch_add(bytes, std::memory_order_relaxed);
+  queued_.fetch_add(bytes, std::memory_order_relaxed);
 }
 
 void SendQueue::Open() { Advance(Gate::kOpen, false); }
@@ -112,7 +120,7 @@ uint64_t SendQueue::Sweep() {
   staged_frames_ += kept.frames;
   staged_warnings_ += kept.warnings;
   staged_bytes_ += kept.bytes;
-  queued_bytes_.fetch_add(kept.bytes, std::memory_order_relaxed);
+  queued_.fetch_add(kept.bytes, std::memory_order_relaxed);
   return kept.stale_warnings;
 }
 
@@ -150,7 +158,7 @@ uint64_t SendQueue::DropStaged() {
 
 uint64_t SendQueue::ForgetStaged() {
   const uint64_t warnings = staged_warnings_;
-  queued_bytes_.fetch_sub(staged_bytes_, std::memory_order_relaxed);
+  queued_.fetch_sub(staged_bytes_, std::memory_order_relaxed);
   staged_frames_ = 0;
   staged_warnings_ = 0;
   staged_bytes_ = 0;
@@ -207,7 +215,7 @@ void SendQueue::Drain(SendBufferList* batch, Taken* taken) {
     if (frame.warning()) ++taken->warnings;
     taken->bytes += frame.length();
   }
-  queued_bytes_.fetch_sub(bytes, std::memory_order_relaxed);
+  queued_.fetch_sub(drained_.size() * kFrameUnit + bytes, std::memory_order_relaxed);
   // A burst's worth of room is kept for the next one; a deep backlog's is given back.
   constexpr size_t kKeptFrames = 1024;
   if (drained_.capacity() > kKeptFrames) {

@@ -19,6 +19,12 @@
 // is about to wait (ReadyToWait) and no other push has woken it since: a busy consumer is never
 // signalled. The queue's lock guards the wake event alone, taken by that one push and by Stop.
 //
+// Other threads' warnings are bounded, since nothing makes a pushing thread wait for the consumer:
+// a warning is refused (kFull) while kMostQueuedFrames frames or kMostQueuedBytes bytes wait. The
+// queue's library keeps every block it ever allocated for reuse, so the bound is also what the
+// queue can hold on to after a burst; and a take within it cannot by itself push a connection whose
+// agent reads past its outgoing limit.
+//
 // The queue is its own lock (GUARDED_BY(this)), never re-entered: its calls take it themselves and
 // exclude it.
 #ifndef VEXIL_HOST_SEND_QUEUE_H_
@@ -54,8 +60,15 @@ class SendQueue final : public Lockable {
 
   enum class PushResult {
     kRefused,  // not taken: stopped, a warning while closed, or no memory for it
+    kFull,     // a warning not taken: the warnings already waiting reach the bound
     kQueued,
   };
+
+  // The bound on other threads' warnings: the frames in the queue (about 16 MiB of its blocks),
+  // and the bytes queued and staged, half a connection's outgoing limit. An empty queue takes a
+  // warning of any length.
+  static constexpr uint32_t kMostQueuedFrames = 65536;
+  static constexpr uint64_t kMostQueuedBytes = 4u << 20;
 
   // What a TakeAll took into its batch (frames, the warnings among them, their bytes), and the
   // warnings it dropped because they passed the gate for a connection that has since closed.
@@ -87,7 +100,7 @@ class SendQueue final : public Lockable {
     return PushCounted(Gate::kClosed, tag, body, frame_length);
   }
   // Queues the frame of a warning, frame_length bytes long as the caller counted it; refused
-  // unless open.
+  // unless open, and kFull at the bound.
   PushResult PushWarning(const WarningRef& warning, uint64_t frame_length) EXCLUDES(this);
 
   // The consumer's own frames, staged without any synchronisation behind its earlier ones and
@@ -125,7 +138,9 @@ class SendQueue final : public Lockable {
   void Awake() { consumer_waiting_.store(false, std::memory_order_relaxed); }
 
   // The bytes of the frames queued and staged now; any thread, without the lock.
-  uint64_t QueuedBytes() const { return queued_bytes_.load(std::memory_order_relaxed); }
+  uint64_t QueuedBytes() const {
+    return queued_.load(std::memory_order_relaxed) & (kFrameUnit - 1);
+  }
 
  private:
   // The gate's word: the epoch above the mode's two bits.
@@ -226,8 +241,11 @@ class SendQueue final : public Lockable {
   uint64_t staged_frames_ = 0;    // The consumer's: the frames in staged_,
   uint64_t staged_warnings_ = 0;  // the warnings among them,
   uint64_t staged_bytes_ = 0;     // and their bytes.
-  // The bytes queued and staged, counted before a frame enters the queue and after it leaves.
-  std::atomic<uint64_t> queued_bytes_{0};
+  // One word, so that a push counts itself in and reads the bound with one atomic addition: the
+  // frames in the queue from kFrameUnit up, and below it the bytes queued and staged. Counted
+  // before a frame enters the queue and after it leaves.
+  static constexpr uint64_t kFrameUnit = uint64_t{1} << 40;
+  std::atomic<uint64_t> queued_{0};
   std::atomic<uint32_t> next_number_{0};  // the next push's number
   // Frames the consumer takes from the queue in one call of the library's.
   static constexpr size_t kTakeBulk = 64;

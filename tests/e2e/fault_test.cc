@@ -18,6 +18,7 @@
 #include "e2e/process_figures.h"
 #include "e2e/warning_storm.h"
 #include "host/agent_connector.h"
+#include "host/send_queue.h"
 #include "net/native_socket.h"
 #include "orvel/frame.h"
 #include "support/agreeing_host.h"
@@ -407,6 +408,50 @@ TEST_F(FaultTest, AWarningAtTheFrameLimitArrivesAndOneByteMoreIsRefused) {
   EXPECT_EQ(std::string::npos, agent.Output().find("code=1 "));
   const std::string log = testing::FileBytes(log_.path());
   EXPECT_NE(std::string::npos, log.find(std::to_string(kMaxFrameLength + 1) + " bytes")) << log;
+}
+
+// While the worker is held in a host callback, another thread's warnings fill the queue to its
+// bound: the next ones are refused with result 0 and counted, the first of them logged, and
+// warnings are taken again once the worker has taken what waited.
+TEST_F(FaultTest, WarningsPastTheQueuesBoundAreRefusedUntilTheWorkerTakesThem) {
+  class HoldingHost final : public testing::AgreeingHost {
+   public:
+    int OnCheckRequest(int32_t) override {
+      entered.set_value();
+      released.get_future().wait_for(seconds(30));
+      return 1;
+    }
+    std::promise<void> entered;
+    std::promise<void> released;
+  } host;
+  tools::RunningAgent agent("127.0.0.57",
+                            {"expect Register 10000", "check 1", "expect CheckReply 30000 value=1",
+                             "expect Warning 30000 code=3 ", "quit"});
+  ASSERT_TRUE(agent.listening());
+  Init(&connector_, L"127.0.0.57");
+  ASSERT_EQ(kRunStarted, connector_.RunConn(&host));
+  ASSERT_EQ(std::future_status::ready, host.entered.get_future().wait_for(seconds(10)));
+  uint32_t queued = 0;
+  while (queued <= SendQueue::kMostQueuedFrames &&
+         connector_.SendWarningMsg(1, "t", "", 0, queued) == kWarningQueued) {
+    ++queued;
+  }
+  EXPECT_EQ(SendQueue::kMostQueuedFrames, queued);
+  EXPECT_EQ(kWarningNotConnected, connector_.SendWarningMsg(2, "t", "", 0, 0));
+  host.released.set_value();
+  bool taken_again = false;
+  for (int i = 0; i < 1000 && !taken_again; ++i) {
+    taken_again = connector_.SendWarningMsg(3, "again", "", 0, 0) == kWarningQueued;
+    if (!taken_again) std::this_thread::sleep_for(milliseconds(10));
+  }
+  EXPECT_TRUE(taken_again);
+  ASSERT_EQ(tools::kExitOk, agent.Join()) << agent.Output().substr(0, 2000);
+  EXPECT_EQ(std::string::npos, agent.Output().find("code=2 "));
+  const std::string log = testing::FileBytes(log_.path());
+  const std::string line =
+      "Warning refused: 65536 frames or 4194304 bytes already wait to be sent; 1 refused so far";
+  EXPECT_NE(std::string::npos, log.find(line)) << log;
+  EXPECT_EQ(std::string::npos, log.find("2 refused so far")) << log;
 }
 
 // A stop asked for inside a callback, while a second request waits unread: the reply to the

@@ -268,6 +268,40 @@ TEST(SendQueue, CountsWhatItTakesDropsAndHolds) {
   EXPECT_EQ(0u, queue.QueuedBytes());
 }
 
+// Other threads' warnings stop at the bound, in frames and in bytes, and are taken again as soon
+// as the consumer has taken what waits; a refused warning leaves no trace in the counts. Replies
+// and the consumer's own frames are not bounded, and an empty queue takes a warning of any length.
+TEST(SendQueue, WarningsStopAtTheBoundUntilTheConsumerTakes) {
+  SendQueue queue(nullptr);
+  queue.Open();
+  const Warning tiny = MakeWarning(1, "t");
+  std::string expected;
+  for (uint32_t i = 0; i < SendQueue::kMostQueuedFrames; ++i) {
+    ASSERT_EQ(Result::kQueued, PushWarning(queue, tiny, &expected)) << i;
+  }
+  const uint64_t held = queue.QueuedBytes();
+  std::string refused;
+  EXPECT_EQ(Result::kFull, PushWarning(queue, tiny, &refused));
+  EXPECT_EQ(held, queue.QueuedBytes());
+  EXPECT_EQ(Result::kQueued, queue.PushReply(Check(1)));
+  EXPECT_EQ(Result::kQueued, PushWarning(queue, tiny, &expected, true));
+  SendBufferList batch;
+  const SendQueue::Taken taken = queue.TakeAll(&batch);
+  EXPECT_EQ(SendQueue::kMostQueuedFrames + 1u, taken.warnings);
+  EXPECT_EQ(0u, queue.QueuedBytes());
+  EXPECT_EQ(Result::kQueued, PushWarning(queue, tiny, &expected));
+
+  // In bytes: a warning that would take the queue past the bound waits for the next take; one
+  // alone is never refused for its length.
+  batch.clear();
+  queue.TakeAll(&batch);
+  const Warning large = MakeWarning(2, std::string(SendQueue::kMostQueuedBytes, 'l'));
+  EXPECT_EQ(Result::kQueued, PushWarning(queue, large, &expected));
+  EXPECT_EQ(Result::kFull, PushWarning(queue, tiny, &refused));
+  queue.TakeAll(&batch);
+  EXPECT_EQ(Result::kQueued, PushWarning(queue, tiny, &expected));
+}
+
 // Threads pushing at once while the consumer takes, waits and closes: no warning is lost or
 // counted twice (each is taken, or dropped by a Close or as stale, or by the last Clear), each
 // thread's warnings arrive in its order, a warning pushed once the others have returned arrives
