@@ -234,7 +234,7 @@ public sealed class VexilConnector : IDisposable {
   }
 
   // Queues a warning: true when queued; false when not connected, or while a burst faster than the
-  // connector sends has 65,536 warnings (or 4 MiB) waiting already.
+  // connector sends has 65,536 warnings (or 8 MiB) waiting already.
   public static bool SendWarning(int code, string text, string extraText, uint idA, uint idB) {
     return Native.VexilSendWarningMsg(code, text ?? "", extraText ?? "", idA, idB) == Native.WarningQueued;
   }

@@ -227,7 +227,7 @@ void VEXILCONN_CALL VexilStopConn(void);
 // warning queued just before the connection drops is discarded, never sent on the next
 // connection. A warning whose frame would exceed 16 MiB (its two texts together a little less)
 // is refused with VEXIL_WARNING_NOT_CONNECTED and a log line giving its size; so is one the
-// library runs out of memory for. Never waits for another thread: while 65,536 warnings or 4 MiB
+// library runs out of memory for. Never waits for another thread: while 65,536 warnings or 8 MiB
 // of them already wait to be sent (a burst faster than the worker sends), a warning is refused
 // with VEXIL_WARNING_NOT_CONNECTED, and the log says so for the first and every 65,536th.
 int VEXILCONN_CALL VexilSendWarningMsg(int32_t code, const char* text, const char* extraText,

@@ -31,6 +31,8 @@ const int kNoDelay = 1;
 // dropped and made again, visibly (log line, status 1 then 5), rather than growing without bound
 // or losing frames quietly. A list that holds nothing takes any single frame.
 constexpr size_t kMaxUnsentBytes = 8u << 20;
+static_assert(SendQueue::kMostQueuedBytes == kMaxUnsentBytes,
+              "the queue holds no more warnings than a connection may hold unsent");
 constexpr uint32_t kRegisterNsapId = 88888;
 // The network events the worker serves: the connect's outcome, input, room to write and the
 // peer's close. Any other would only wake it for nothing.

@@ -65,10 +65,10 @@ class SendQueue final : public Lockable {
   };
 
   // The bound on other threads' warnings: the frames in the queue (about 16 MiB of its blocks),
-  // and the bytes queued and staged, half a connection's outgoing limit. An empty queue takes a
-  // warning of any length.
+  // and the bytes queued and staged, a connection's outgoing limit (more would reach that limit
+  // unless the agent read them first). An empty queue takes a warning of any length.
   static constexpr uint32_t kMostQueuedFrames = 65536;
-  static constexpr uint64_t kMostQueuedBytes = 4u << 20;
+  static constexpr uint64_t kMostQueuedBytes = 8u << 20;
 
   // What a TakeAll took into its batch (frames, the warnings among them, their bytes), and the
   // warnings it dropped because they passed the gate for a connection that has since closed.

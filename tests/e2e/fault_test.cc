@@ -449,7 +449,7 @@ TEST_F(FaultTest, WarningsPastTheQueuesBoundAreRefusedUntilTheWorkerTakesThem) {
   EXPECT_EQ(std::string::npos, agent.Output().find("code=2 "));
   const std::string log = testing::FileBytes(log_.path());
   const std::string line =
-      "Warning refused: 65536 frames or 4194304 bytes already wait to be sent; 1 refused so far";
+      "Warning refused: 65536 frames or 8388608 bytes already wait to be sent; 1 refused so far";
   EXPECT_NE(std::string::npos, log.find(line)) << log;
   EXPECT_EQ(std::string::npos, log.find("2 refused so far")) << log;
 }
