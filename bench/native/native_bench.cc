@@ -7,6 +7,7 @@
 // The parent plays the agent (127.0.0.1:8990 for the connector, 8991 for the raw baselines); the
 // child is the host, linked with libvexilconn.so as a game server is, and takes its orders over a
 // socket pair. Every loop is bounded; any failure ends both processes.
+#include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -109,10 +110,22 @@ int ConnectNoDelay(uint16_t port) {
 // The orders the agent gives the host over the control pair.
 struct Order {
   char kind;       // 'e' echo baseline, 'w' warnings, 'l' warning latencies, 'r' raw warnings,
-                   // 'c' the last check callbacks' times, 'q' quit
-  uint32_t a = 0;  // e: request bytes; w, l: threads; r: frames; c: callbacks
-  uint32_t b = 0;  // e: reply bytes; w, l: warnings per thread
+                   // 'c' the last check callbacks' times, 'b' a burst, 'q' quit
+  uint32_t a = 0;  // e: request bytes; w, l, b: threads; r: frames; c: callbacks
+  uint32_t b = 0;  // e: reply bytes; w, l, b: warnings per thread
 };
+
+// What a burst far faster than the worker sends left: the calls that queued their warning, the
+// most bytes queued at once, and the heap the host process holds once nothing is queued, against
+// what it held once connected.
+struct BurstOutcome {
+  uint64_t queued = 0;
+  uint64_t peak_bytes_queued = 0;
+  int64_t heap_held = 0;
+};
+
+// The code of the burst's end mark, the last warning the agent reads of it.
+constexpr int32_t kBurstEndCode = 999;
 
 using Latency = vexil::bench::CallLatency;
 
@@ -172,16 +185,77 @@ std::string RawWarningFrame() {
   return Encode(vexil::ConnectorMsg(vexil::ConnectorTag::kWarning, warning));
 }
 
+int64_t HeapInUse() {
+  const struct mallinfo2 heap = ::mallinfo2();
+  return static_cast<int64_t>(heap.uordblks + heap.hblkhd);
+}
+
+uint64_t BytesQueued() {
+  VexilConnCounters counters = {};
+  counters.size = sizeof counters;
+  if (VexilGetCounters(&counters) != VEXIL_COUNTERS_FILLED) Fail("counters");
+  return counters.bytesQueued;
+}
+
+// order.a threads send order.b warnings each as fast as they can while the agent reads, then the
+// end mark (tried again while refused), then the host waits until nothing is queued. Every loop
+// is bounded.
+BurstOutcome RunBurst(const Order& order, int64_t heap_connected) {
+  BurstOutcome outcome;
+  std::atomic<uint64_t> queued{0};
+  std::atomic<bool> sending{true};
+  std::thread watch([&] {
+    for (int i = 0; i < 60000 && sending.load(); ++i) {
+      outcome.peak_bytes_queued = std::max(outcome.peak_bytes_queued, BytesQueued());
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+  });
+  std::vector<std::thread> threads;
+  for (uint32_t t = 0; t < order.a; ++t) {
+    threads.emplace_back([&order, &queued, t] {
+      uint64_t mine = 0;
+      for (uint32_t i = 0; i < order.b; ++i) {
+        if (VexilSendWarningMsg(1001, kWarningText, kWarningExtra, t, i) == vexil::kWarningQueued)
+          ++mine;
+      }
+      queued.fetch_add(mine);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  bool marked = false;
+  for (int i = 0; i < 1000 && !marked; ++i) {
+    marked = VexilSendWarningMsg(kBurstEndCode, "end", "", 0, 0) == vexil::kWarningQueued;
+    if (!marked) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!marked) Fail("burst end mark refused for 10 s");
+  for (int i = 0; i < 1000 && BytesQueued() != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  sending.store(false);
+  watch.join();
+  outcome.queued = queued.load();
+  outcome.heap_held = HeapInUse() - heap_connected;
+  return outcome;
+}
+
 void RunHost(int control) {
   static BenchHost host;
   const wchar_t* const argv[] = {L"bench", L"-GSID:7", L"-HAPORT:8990", L"-HAIP:127.0.0.1", L"x"};
   if (VexilInitConn(5, argv) != vexil::kInitOk || VexilRunConn(&host) != vexil::kRunStarted) {
     Fail("start");
   }
+  // Taken at the first order, which comes once the agent has the connection.
+  int64_t heap_connected = -1;
   for (;;) {
     Order order;
     ReadAll(control, &order, sizeof order);
+    if (heap_connected < 0) heap_connected = HeapInUse();
     if (order.kind == 'q') break;
+    if (order.kind == 'b') {
+      const BurstOutcome outcome = RunBurst(order, heap_connected);
+      WriteAll(control, &outcome, sizeof outcome);
+      continue;
+    }
     if (order.kind == 'e') {
       // The raw peer: a reply of b bytes for every request of a bytes, as many in one send as
       // there are whole requests in what one receive brought: the raw limit for pipelining.
@@ -390,6 +464,38 @@ class Agent {
 
   void Quit() { SendOrder(control_, Order{'q'}); }
 
+  // threads x each warnings from the host as fast as it can, read all along, up to the end mark.
+  BurstOutcome MeasureBurst(uint32_t threads, uint32_t each) {
+    // Read in large pieces, as fast as the other phases read: a reader slower than the host would
+    // meet the outgoing limit instead.
+    std::thread drain([this] {
+      std::vector<char> held;
+      std::vector<char> piece(1 << 20);
+      for (uint64_t reads = 0; reads < (uint64_t{1} << 32); ++reads) {
+        const ssize_t n = ::recv(connector_, piece.data(), piece.size(), 0);
+        if (n <= 0) Fail("the burst's connection ended");
+        held.insert(held.end(), piece.begin(), piece.begin() + n);
+        size_t at = 0;
+        uint32_t length = 0;
+        for (; held.size() - at >= 24; at += length) {
+          std::memcpy(&length, &held[at], sizeof length);
+          if (length < 8) Fail("frame length");
+          if (held.size() - at < length) break;
+          int32_t code = 0;
+          // Length, tag and the three ids come before a warning's code.
+          std::memcpy(&code, &held[at + 20], sizeof code);
+          if (code == kBurstEndCode) return;
+        }
+        held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(at));
+      }
+    });
+    SendOrder(control_, Order{'b', threads, each});
+    BurstOutcome outcome;
+    ReadAll(control_, &outcome, sizeof outcome);
+    drain.join();
+    return outcome;
+  }
+
  private:
   int RawPair(const std::string& request, size_t reply) {
     SendOrder(control_,
@@ -493,6 +599,9 @@ int RunAgent(int control, int samples, int round_count) {
     rounds.push_back(agent.MeasureRound());
     refused += rounds.back().refused;
   }
+  constexpr uint32_t kBurstThreads = 8;
+  constexpr uint32_t kBurstEach = 200000;
+  const BurstOutcome burst = agent.MeasureBurst(kBurstThreads, kBurstEach);
   agent.Quit();
 
   std::printf(
@@ -563,6 +672,16 @@ int RunAgent(int control, int samples, int round_count) {
       "native_warning_call_p999_8_threads_of_floor", rounds,
       [](const Round& r) { return r.latency[2].p999; },
       [](const Round& r) { return r.floor[2].p999; }, true, 3.0);
+  // The queue keeps the blocks its largest backlog needed for reuse; with warnings bounded, a
+  // burst cannot leave more than the bound's worth.
+  std::printf("\nA burst of %u threads x %u warnings, as fast as they go, the agent reading:\n",
+              kBurstThreads, kBurstEach);
+  std::printf("bench native_burst_warnings_queued %llu of %u\n",
+              static_cast<unsigned long long>(burst.queued), kBurstThreads * kBurstEach);
+  std::printf("bench native_burst_peak_bytes_queued %.1f MB\n", burst.peak_bytes_queued / 1e6);
+  std::printf(
+      "bench native_heap_held_after_burst %.1f MB (the whole run's, once nothing is queued)\n",
+      burst.heap_held / 1e6);
   std::printf("warnings refused: %u\n", refused);
   return refused == 0 ? 0 : 1;
 }
