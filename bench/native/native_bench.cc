@@ -110,8 +110,9 @@ int ConnectNoDelay(uint16_t port) {
 // The orders the agent gives the host over the control pair.
 struct Order {
   char kind;       // 'e' echo baseline, 'w' warnings, 'l' warning latencies, 'r' raw warnings,
-                   // 'c' the last check callbacks' times, 'b' a burst, 'q' quit
-  uint32_t a = 0;  // e: request bytes; w, l, b: threads; r: frames; c: callbacks
+                   // 'c' the last check callbacks' times, 't' one warning from each of many
+                   // threads at once, 'b' a burst, 'q' quit
+  uint32_t a = 0;  // e: request bytes; w, l, t, b: threads; r: frames; c: callbacks
   uint32_t b = 0;  // e: reply bytes; w, l, b: warnings per thread
 };
 
@@ -251,6 +252,22 @@ void RunHost(int control) {
     ReadAll(control, &order, sizeof order);
     if (heap_connected < 0) heap_connected = HeapInUse();
     if (order.kind == 'q') break;
+    if (order.kind == 't') {
+      // Threads that all exist at once, so that each is a thread the connector has not seen.
+      std::vector<std::thread> threads;
+      std::atomic<uint32_t> started{0};
+      for (uint32_t t = 0; t < order.a; ++t) {
+        threads.emplace_back([&order, &started, t] {
+          started.fetch_add(1);
+          // Bounded: every thread of this loop has been started before any waits long.
+          while (started.load() < order.a) std::this_thread::yield();
+          if (VexilSendWarningMsg(1001, kWarningText, kWarningExtra, t, 0) != vexil::kWarningQueued)
+            Fail("warning refused");
+        });
+      }
+      for (std::thread& thread : threads) thread.join();
+      continue;
+    }
     if (order.kind == 'b') {
       const BurstOutcome outcome = RunBurst(order, heap_connected);
       WriteAll(control, &outcome, sizeof outcome);
@@ -464,6 +481,18 @@ class Agent {
 
   void Quit() { SendOrder(control_, Order{'q'}); }
 
+  // A warning from each of threads host threads that all exist at once, then the p50 of check
+  // round trips: whether the connector's cost grows with the threads that ever warned.
+  double CheckRoundTripAfterThreads(uint32_t threads) {
+    std::thread drain([this, threads] {
+      std::string all(threads * RawWarningFrame().size(), '\0');
+      ReadAll(connector_, &all[0], all.size());
+    });
+    SendOrder(control_, Order{'t', threads});
+    drain.join();
+    return Percentile(RoundTrips(connector_, check_request_, check_reply_, samples_), 0.5);
+  }
+
   // threads x each warnings from the host as fast as it can, read all along, up to the end mark.
   BurstOutcome MeasureBurst(uint32_t threads, uint32_t each) {
     // Read in large pieces, as fast as the other phases read: a reader slower than the host would
@@ -599,6 +628,8 @@ int RunAgent(int control, int samples, int round_count) {
     rounds.push_back(agent.MeasureRound());
     refused += rounds.back().refused;
   }
+  constexpr uint32_t kManyThreads = 1000;
+  const double check_after_threads = agent.CheckRoundTripAfterThreads(kManyThreads);
   constexpr uint32_t kBurstThreads = 8;
   constexpr uint32_t kBurstEach = 200000;
   const BurstOutcome burst = agent.MeasureBurst(kBurstThreads, kBurstEach);
@@ -672,6 +703,12 @@ int RunAgent(int control, int samples, int round_count) {
       "native_warning_call_p999_8_threads_of_floor", rounds,
       [](const Round& r) { return r.latency[2].p999; },
       [](const Round& r) { return r.floor[2].p999; }, true, 3.0);
+  std::vector<double> check_p50;
+  for (const Round& round : rounds) check_p50.push_back(round.check_p50);
+  std::printf(
+      "bench native_check_round_trip_p50_after_%u_threads %.1f us (after a warning from each; "
+      "%.1f us in the rounds)\n",
+      kManyThreads, check_after_threads, Median(check_p50));
   // The queue keeps the blocks its largest backlog needed for reuse; with warnings bounded, a
   // burst cannot leave more than the bound's worth.
   std::printf("\nA burst of %u threads x %u warnings, as fast as they go, the agent reading:\n",

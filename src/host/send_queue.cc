@@ -72,10 +72,13 @@ void SendQueue::WakeIfWaiting() {
 bool SendQueue::ReadyToWait() {
   consumer_waiting_.store(true, std::memory_order_relaxed);
   std::atomic_thread_fence(std::memory_order_seq_cst);
-  // A look at the lanes themselves rather than the queue's size estimate, which is only an
-  // estimate; what it finds waits in drained_ for the next take.
+  // The count first: a look at the lanes costs a visit to every lane any thread ever had, and
+  // with no frame counted in there is nothing to find (a push counts its frame in before the fence
+  // that makes it see this thread waiting). Then the lanes themselves rather than the queue's size
+  // estimate, which is only an estimate; what the look finds waits in drained_ for the next take.
   if (staged_.empty() && drained_.empty() &&
-      frames_.try_dequeue_bulk(std::back_inserter(drained_), kTakeBulk) == 0) {
+      (QueuedFrames() == 0 ||
+       frames_.try_dequeue_bulk(std::back_inserter(drained_), kTakeBulk) == 0)) {
     return true;
   }
   consumer_waiting_.store(false, std::memory_order_relaxed);
@@ -182,13 +185,15 @@ SendQueue::Taken SendQueue::TakeAll(SendBufferList* batch) {
 
 void SendQueue::Drain(SendBufferList* batch, Taken* taken) {
   const uint32_t epoch = gate_.load(std::memory_order_acquire) & ~Gate::kModeMask;
-  // Until a look at every lane finds nothing: a frame whose push returned before another's began
-  // is then among the frames taken whenever that one is. Bounded, so that threads pushing faster
-  // than this thread takes cannot keep it here for long (a few tens of milliseconds at the bound):
-  // past it (a backlog of a quarter of a million frames, far beyond anything the agent reads in
-  // time) a frame may leave one batch after a later thread's.
+  // Until every frame counted in has been taken, or a look at every lane finds nothing (the rest
+  // are still on their way in): a frame whose push returned before another's began is then among
+  // the frames taken whenever that one is, since it was counted in before that one was queued.
+  // The count spares the look, which visits every lane any thread ever had. Bounded, so that
+  // threads pushing faster than this thread takes cannot keep it here for long (a few tens of
+  // milliseconds at the bound): past it (a backlog of a quarter of a million frames, far beyond
+  // anything the agent reads in time) a frame may leave one batch after a later thread's.
   constexpr size_t kMostFrames = 262144;
-  while (drained_.size() < kMostFrames &&
+  while (drained_.size() < kMostFrames && drained_.size() != QueuedFrames() &&
          frames_.try_dequeue_bulk(std::back_inserter(drained_), kTakeBulk) != 0) {
   }
   order_.clear();

@@ -246,6 +246,9 @@ class SendQueue final : public Lockable {
   // before a frame enters the queue and after it leaves.
   static constexpr uint64_t kFrameUnit = uint64_t{1} << 40;
   std::atomic<uint64_t> queued_{0};
+  // The frames counted in and not yet counted out by a Drain: those in the lanes, in drained_, and
+  // on their way in.
+  uint64_t QueuedFrames() const { return queued_.load(std::memory_order_relaxed) / kFrameUnit; }
   std::atomic<uint32_t> next_number_{0};  // the next push's number
   // Frames the consumer takes from the queue in one call of the library's.
   static constexpr size_t kTakeBulk = 64;
