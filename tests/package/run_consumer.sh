@@ -256,6 +256,13 @@ wait 2000
 quit
 SCRIPT
 
+if [ "$arch" != native ]; then
+  # One persistent server for the prefix across the hosts and their agents: a program started
+  # while the previous program's server is shutting down loses its connection to it ("wine client
+  # error: recvmsg: Connection reset by peer") and never runs.
+  timeout 300 "${runner[@]}" --server-only || fail "Wine's server for $wine_prefix did not start"
+  trap '"${runner[@]}" --stop-server' EXIT
+fi
 run_host game "$game"
 if [ "$arch" = native ]; then
   grep -qx "$loaded" "$work/game.log" || fail "the consumer did not load the installed library"
