@@ -283,10 +283,11 @@ int AgentConnector::QueueWarning(int32_t code, const char* text, const char* ext
 }
 
 void AgentConnector::CountFullRefusal() {
-  // One line for the first and one for every 65,536th after it: a flood of warnings must not
-  // become a flood of log lines.
+  // One line for the first and one for every kRefusalsPerLine-th after it: a flood of warnings
+  // must not become a flood of log lines.
+  constexpr uint64_t kRefusalsPerLine = 65536;
   const uint64_t refused = full_refusals_.fetch_add(1, std::memory_order_relaxed) + 1;
-  if (refused % 65536 != 1) return;
+  if (refused % kRefusalsPerLine != 1) return;
   log_->Write(1,
               L"Warning refused: %u frames or %llu bytes already wait to be sent; %llu refused "
               L"so far \n",

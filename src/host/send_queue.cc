@@ -42,8 +42,8 @@ SendQueue::PushResult SendQueue::Enqueue(QueuedFrame&& frame) {
   // Counted first, so that the consumer never takes away what is not yet counted in.
   const uint64_t before = queued_.fetch_add(counted, std::memory_order_relaxed);
   if (frame.warning()) {
-    const uint64_t bytes_before = before & (kFrameUnit - 1);
-    if (before / kFrameUnit >= kMostQueuedFrames ||
+    const uint64_t bytes_before = BytesIn(before);
+    if (FramesIn(before) >= kMostQueuedFrames ||
         (bytes_before != 0 && bytes_before + frame.length() > kMostQueuedBytes)) {
       queued_.fetch_sub(counted, std::memory_order_relaxed);
       return PushResult::kFull;

@@ -138,9 +138,7 @@ class SendQueue final : public Lockable {
   void Awake() { consumer_waiting_.store(false, std::memory_order_relaxed); }
 
   // The bytes of the frames queued and staged now; any thread, without the lock.
-  uint64_t QueuedBytes() const {
-    return queued_.load(std::memory_order_relaxed) & (kFrameUnit - 1);
-  }
+  uint64_t QueuedBytes() const { return BytesIn(queued_.load(std::memory_order_relaxed)); }
 
  private:
   // The gate's word: the epoch above the mode's two bits.
@@ -245,10 +243,12 @@ class SendQueue final : public Lockable {
   // frames in the queue from kFrameUnit up, and below it the bytes queued and staged. Counted
   // before a frame enters the queue and after it leaves.
   static constexpr uint64_t kFrameUnit = uint64_t{1} << 40;
+  static uint64_t FramesIn(uint64_t word) { return word / kFrameUnit; }
+  static uint64_t BytesIn(uint64_t word) { return word % kFrameUnit; }
   std::atomic<uint64_t> queued_{0};
   // The frames counted in and not yet counted out by a Drain: those in the lanes, in drained_, and
   // on their way in.
-  uint64_t QueuedFrames() const { return queued_.load(std::memory_order_relaxed) / kFrameUnit; }
+  uint64_t QueuedFrames() const { return FramesIn(queued_.load(std::memory_order_relaxed)); }
   std::atomic<uint32_t> next_number_{0};  // the next push's number
   // Frames the consumer takes from the queue in one call of the library's.
   static constexpr size_t kTakeBulk = 64;
